@@ -1,0 +1,43 @@
+// corvaneboot: the launcher window.
+//
+//   corvaneboot [PARAMETER-STRING]
+//
+// Without an argument the parameter string comes from the program's embedded
+// parameter blocks. With host and port known the start sequence runs by
+// itself as soon as the window is shown.
+#include <QApplication>
+#include <QMessageBox>
+#include <string>
+
+#include "app/launch_params.h"
+#include "pack/text_encodings.h"
+#include "ui/main_form.h"
+
+namespace {
+
+// LoadLaunchParams' "mPARA_STR:" message: a modal box with one button.
+class TMessageBoxSink : public TMessageSink {
+ public:
+  void ShowMessage(const std::u16string& text) override {
+    QMessageBox box(QMessageBox::NoIcon, QStringLiteral("澄嶺資訊系統啟動程式"),
+                    QString::fromStdU16String(text), QMessageBox::Ok);
+    box.exec();
+  }
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // Taken before the application object, which may consume arguments of
+  // its own.
+  const std::u16string first_argument = argc > 1 ? Utf8ToWide(argv[1]) : std::u16string();
+
+  QApplication app(argc, argv);
+  TMessageBoxSink messages;
+  LoadLaunchParams(first_argument, messages);
+
+  TCorvaneBootMainForm form;
+  form.FillFromLaunchParams(LaunchParams, ProxyType);
+  form.show();
+  return app.exec();
+}
