@@ -1,5 +1,6 @@
 #include "pack/compression.h"
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -134,6 +135,27 @@ int NextWorkFileNumber() {
   std::lock_guard<std::mutex> lock(mutex);
   return static_cast<int>(generator() % 100);
 }
+
+// The bytes of a marked source after the marker, read in place: a read-only
+// window on the source that starts at offset 11.
+class TStreamAfterMarker final : public TStream {
+ public:
+  explicit TStreamAfterMarker(TStream& source) : source_(source) {}
+  int64_t Size() const override {
+    return std::max<int64_t>(0, source_.Size() - kLargeDataMarkerSize);
+  }
+  int64_t Position() const override { return source_.Position() - kLargeDataMarkerSize; }
+  void SetPosition(int64_t position) override {
+    if (position < 0) throw EStreamError("Stream position out of range");
+    source_.SetPosition(position + kLargeDataMarkerSize);
+  }
+  void SetSize(int64_t) override { throw EStreamError("Stream write error"); }
+  int64_t Read(void* buffer, int64_t count) override { return source_.Read(buffer, count); }
+  int64_t Write(const void*, int64_t) override { throw EStreamError("Stream write error"); }
+
+ private:
+  TStream& source_;
+};
 
 std::u16string WithoutClosingSlash(std::u16string folder) {
   while (folder.size() > 1 && folder.back() == u'/') folder.pop_back();
@@ -285,16 +307,8 @@ void UnpackStream(TStream& source, TStream& dest, const TProgressSink* progress,
   }
 
   TWorkFile work;
-  {
-    TMemoryStream packed;
-    const int64_t rest = source.Size() - kLargeDataMarkerSize;
-    if (rest > 0) {
-      source.SetPosition(kLargeDataMarkerSize);
-      packed.SetSize(rest);
-      source.ReadBuffer(packed.Memory(), rest);
-    }
-    DecompressStream(packed, work.File(), progress, output_limit);
-  }
+  TStreamAfterMarker packed(source);
+  DecompressStream(packed, work.File(), progress, output_limit);
   work.File().SetPosition(0);
   if (TMemoryStream* memory = dest.AsMemoryStream()) {
     work.Close();

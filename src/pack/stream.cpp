@@ -81,8 +81,14 @@ std::string TMemoryStream::TakeBytes() {
 
 void TMemoryStream::LoadFromFile(const std::u16string& path) {
   TFileStream file = TFileStream::OpenRead(path);
-  std::string bytes(static_cast<size_t>(file.Size()), '\0');
-  file.ReadBuffer(bytes.data(), static_cast<int64_t>(bytes.size()));
+  // Reserved once at the file's size and filled piece by piece: the memory
+  // is touched once, by the copy, instead of being zeroed first.
+  constexpr int64_t kPiece = 256 * 1024;
+  std::string bytes;
+  bytes.reserve(static_cast<size_t>(file.Size()));
+  std::vector<char> piece(kPiece);
+  for (int64_t n = file.Read(piece.data(), kPiece); n > 0; n = file.Read(piece.data(), kPiece))
+    bytes.append(piece.data(), static_cast<size_t>(n));
   bytes_.swap(bytes);
   position_ = 0;
 }
