@@ -1,15 +1,38 @@
 #include "pack/my_streams.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "pack/text_encodings.h"
 
 namespace {
 
+// Upper-case form of the letters whose case entry names may differ in:
+// Latin (ASCII, Latin-1, Latin Extended-A), Greek, Cyrillic and the
+// full-width Latin letters.
 char16_t FoldCase(char16_t c) {
-  if (c >= u'a' && c <= u'z') return static_cast<char16_t>(c - u'a' + u'A');
-  // Full-width Latin letters fold like their ASCII counterparts.
-  if (c >= 0xFF41 && c <= 0xFF5A) return static_cast<char16_t>(c - 0xFF41 + 0xFF21);
+  auto shifted = [c](int delta) { return static_cast<char16_t>(c + delta); };
+  if (c >= u'a' && c <= u'z') return shifted(-0x20);
+  if (c < 0xE0) return c;
+  if (c <= 0xFE) return c == 0xF7 ? c : shifted(-0x20);
+  if (c == 0xFF) return 0x178;
+  if (c >= 0x100 && c <= 0x17F) {
+    // Pairs: upper case at the even code in 0100-0137 and 014A-0177, at
+    // the odd code in 0139-0148 and 0179-017E.
+    const bool even_pairs = (c <= 0x137) || (c >= 0x14A && c <= 0x177);
+    const bool odd_pairs = (c >= 0x139 && c <= 0x148) || (c >= 0x179 && c <= 0x17E);
+    if (even_pairs && (c & 1)) return shifted(-1);
+    if (odd_pairs && !(c & 1)) return shifted(-1);
+    return c;
+  }
+  if (c == 0x3AC) return 0x386;
+  if (c >= 0x3AD && c <= 0x3AF) return shifted(-0x25);
+  if (c >= 0x3B1 && c <= 0x3C9) return c == 0x3C2 ? char16_t{0x3A3} : shifted(-0x20);
+  if (c == 0x3CC) return 0x38C;
+  if (c == 0x3CD || c == 0x3CE) return shifted(-0x3F);
+  if (c >= 0x430 && c <= 0x44F) return shifted(-0x20);
+  if (c >= 0x450 && c <= 0x45F) return shifted(-0x50);
+  if (c >= 0xFF41 && c <= 0xFF5A) return shifted(-0x20);
   return c;
 }
 
@@ -73,7 +96,8 @@ void TMyStreams::ClearItems() {
 }
 
 void CopyStreamPiece(TStream& source, TMemoryStream& dest, int32_t count) {
-  if (source.Size() == 0) return;
+  // A negative count asks for nothing; it must not cut the destination.
+  if (source.Size() == 0 || count < 0) return;
   int64_t n = count;
   if (count == 0) {
     source.SetPosition(0);

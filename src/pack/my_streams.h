@@ -12,7 +12,8 @@
 // Example: one entry "A" holding 78 79 7A is
 //   01 00 00 00 | 01 00 00 00 | 41 | 03 00 00 00 | 78 79 7A
 //
-// Names are compared ignoring letter case; lookups take the first match.
+// Names are compared ignoring letter case (Latin, Greek, Cyrillic and
+// full-width Latin letters); lookups take the first match.
 // Used by one thread at a time.
 #pragma once
 
@@ -55,6 +56,6 @@ class TMyStreams {
 
 // Appends up to count bytes of source (count 0: the whole source from its
 // start) at dest's position; dest is sized exactly once and its position is
-// left at the new end. An empty source changes nothing. Throws EStreamError
+// left at the new end. An empty source or a negative count changes nothing. Throws EStreamError
 // when source delivers fewer bytes than it holds.
 void CopyStreamPiece(TStream& source, TMemoryStream& dest, int32_t count);
