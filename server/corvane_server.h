@@ -24,6 +24,15 @@ struct TServerOptions {
   int64_t upload_limit = 256LL << 20;
   int64_t cache_bytes = 256LL << 20;
   bool log_requests = true;  // one line per request on standard error
+
+  // Safety limits.
+  int64_t max_body_bytes = 32LL << 20;      // an HTTP request body above this is refused
+  int64_t max_unpacked_bytes = 64LL << 20;  // unpacking a request part beyond this is refused
+  int64_t max_piece_bytes = 16LL << 20;     // largest "_LEN" served in one answer
+  int connection_timeout_seconds = 60;      // idle connections are closed after this
+  int max_upload_streams = 64;              // upload streams open at once
+  int upload_idle_seconds = 600;            // an idle upload stream is dropped after this
+  bool prefetch = true;  // pack the next piece ahead while a client fetches a file
 };
 
 // A decoded request, as handlers see it.
@@ -43,6 +52,12 @@ struct TServerAnswer {
   bool ok = true;
   std::string payload;
   std::string error_text;
+  // Optional, set by handlers that keep prepared answers: the complete framed
+  // answer for exactly these payload bytes. It is sent only while payload
+  // still has the checksum recorded in framed_check (a wrapping handler may
+  // have changed payload; the answer is then framed afresh).
+  std::shared_ptr<const std::string> framed;
+  uint64_t framed_check = 0;
 };
 
 using TCommandHandler = std::function<TServerAnswer(const TServerRequest&)>;
