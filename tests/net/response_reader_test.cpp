@@ -1,0 +1,187 @@
+#include "net/response_reader.h"
+
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "fake_request.h"
+#include "fault_server.h"
+#include "pack/compression.h"
+#include "pack/stream.h"
+
+namespace {
+
+std::string Le32(uint32_t n) {
+  std::string bytes;
+  for (int i = 0; i < 4; ++i) bytes += static_cast<char>((n >> (8 * i)) & 0xFF);
+  return bytes;
+}
+
+const std::u16string kClosedInBody =
+    u"接收主機回傳資料時，通訊失敗(03)INTERNET_STATUS_CONNECTION_CLOSED BufSize<=0";
+const std::u16string kClosedBeforeLength =
+    u"接收主機回傳資料時，通訊失敗(02)INTERNET_STATUS_CONNECTION_CLOSED "
+    u"lpdwNumberOfBytesRead=0";
+
+class ResponseReaderTest : public ::testing::Test {
+ protected:
+  ResponseReaderTest() : worker_(nullptr) { request_.worker = &worker_; }
+
+  bool ReadAnswer() {
+    return ReadServerResponse(&request_, response_, 0, &worker_, error_);
+  }
+
+  TCheckConnectThread worker_;
+  TFakeRequest request_;
+  TMemoryStream response_{std::string("untouched")};
+  std::u16string error_;
+};
+
+TEST_F(ResponseReaderTest, StopsRightAfterTheAnnouncedLength) {
+  const std::string packed = TFaultServer::Packed("hello, server");
+  const std::string rest = "KVSTART" + packed;
+  request_.Add(Le32(static_cast<uint32_t>(rest.size())));
+  request_.Add(rest.substr(0, 10));
+  request_.Add(rest.substr(10));
+  request_.Add("bytes after the answer");
+  ASSERT_TRUE(ReadAnswer()) << std::string(error_.begin(), error_.end());
+  EXPECT_EQ(response_.Bytes(), "hello, server");
+  EXPECT_EQ(response_.Position(), 0);
+  // The piece after the announced length was never asked for.
+  ASSERT_EQ(request_.pieces.size(), 1u);
+  EXPECT_EQ(request_.pieces.front().bytes, "bytes after the answer");
+}
+
+TEST_F(ResponseReaderTest, LengthArrivingInSingleBytesIsCompletedBeforeUse) {
+  const std::string answer = TFaultServer::OkAnswerBody("RESULTOK");
+  for (size_t i = 0; i < 4; ++i) request_.Add(answer.substr(i, 1));
+  request_.Add(answer.substr(4));
+  ASSERT_TRUE(ReadAnswer());
+  EXPECT_EQ(response_.Bytes(), "RESULTOK");
+}
+
+TEST_F(ResponseReaderTest, MarkerSplitAcrossReadsIsRecognised) {
+  const std::string answer = TFaultServer::OkAnswerBody("RESULTOK");
+  request_.Add(answer.substr(0, 4));
+  request_.Add(answer.substr(4, 3));  // "KVS"
+  request_.Add(answer.substr(7, 4));  // "TART"
+  request_.Add(answer.substr(11));
+  ASSERT_TRUE(ReadAnswer());
+  EXPECT_EQ(response_.Bytes(), "RESULTOK");
+}
+
+TEST_F(ResponseReaderTest, OneByteReadsDeliverThePayload) {
+  const std::string answer = TFaultServer::OkAnswerBody("RESULTOK");
+  for (char c : answer) request_.Add(std::string(1, c));
+  ASSERT_TRUE(ReadAnswer());
+  EXPECT_EQ(response_.Bytes(), "RESULTOK");
+}
+
+TEST_F(ResponseReaderTest, ErrorAnswersCarryTheServerText) {
+  struct TCase {
+    std::string text;
+    std::u16string expected;
+  };
+  const TCase cases[] = {
+      {"\xE6\x9F\xA5\xE7\x84\xA1\xE6\xAD\xA4\xE7\xA8\x8B\xE5\xBC\x8FNOFUNCTION",
+       u"查無此程式NOFUNCTION"},
+      {"\xB8\xEA\xAE\xC6", u"\u8CC7\u6599"},  // code page 950 bytes
+      {"", u""},
+  };
+  for (const TCase& c : cases) {
+    TCheckConnectThread worker(nullptr);
+    TFakeRequest request;
+    request.worker = &worker;
+    request.Add(TFaultServer::ErrorAnswerBody(c.text));
+    TMemoryStream response(std::string("untouched"));
+    std::u16string error = u"old text";
+    EXPECT_FALSE(ReadServerResponse(&request, response, 0, &worker, error));
+    EXPECT_EQ(error, c.expected);
+    EXPECT_EQ(response.Bytes(), "untouched");
+  }
+}
+
+TEST_F(ResponseReaderTest, ConnectionClosedFailures) {
+  struct TCase {
+    const char* name;
+    std::vector<std::string> pieces;  // then the connection is reported closed
+    std::u16string expected;
+  };
+  const std::string payload = "KVSTART" + TFaultServer::Packed("complete");
+  const TCase cases[] = {
+      {"nothing at all", {}, kClosedBeforeLength},
+      {"two of the four length bytes", {"\x05\x00"}, kClosedBeforeLength},
+      {"length 0 and nothing else", {Le32(0)}, kClosedInBody},
+      {"length 0 and a complete payload", {Le32(0), payload}, kClosedInBody},
+      {"announced length not reached", {Le32(500), payload}, kClosedInBody},
+      {"prefix text not counted by the length test",
+       {Le32(static_cast<uint32_t>(4 + payload.size())), "junk", payload},
+       kClosedInBody},
+  };
+  for (const TCase& c : cases) {
+    TCheckConnectThread worker(nullptr);
+    TFakeRequest request;
+    request.worker = &worker;
+    for (const std::string& piece : c.pieces) request.Add(piece);
+    request.AddClosed();
+    TMemoryStream response;
+    std::u16string error;
+    EXPECT_FALSE(ReadServerResponse(&request, response, 0, &worker, error)) << c.name;
+    EXPECT_EQ(error, c.expected) << c.name;
+  }
+}
+
+TEST_F(ResponseReaderTest, PrefixTextIsIgnoredAfterFourEmptyPasses) {
+  const std::string payload = "KVSTART" + TFaultServer::Packed("after the junk");
+  request_.Add(Le32(static_cast<uint32_t>(4 + payload.size())));
+  request_.Add("junk");
+  request_.Add(payload);
+  ASSERT_TRUE(ReadAnswer());
+  EXPECT_EQ(response_.Bytes(), "after the junk");
+}
+
+TEST_F(ResponseReaderTest, RepeatedReadFailuresEndReadingWithWhatArrived) {
+  const std::string payload = "KVSTART" + TFaultServer::Packed("partial but whole");
+  request_.Add(Le32(100000));  // announces more than will come
+  request_.Add(payload);
+  for (int i = 0; i < 4; ++i) request_.AddFailure();
+  request_.Add("never read");
+  ASSERT_TRUE(ReadAnswer());
+  EXPECT_EQ(response_.Bytes(), "partial but whole");
+  ASSERT_EQ(request_.pieces.size(), 1u);
+}
+
+TEST_F(ResponseReaderTest, DamagedPayloadFailsWithTheUnpackingMessage) {
+  request_.Add(TFaultServer::Framed("KVSTART" + std::string("not a zlib stream")));
+  EXPECT_FALSE(ReadAnswer());
+  EXPECT_EQ(error_.rfind(u"Decompression error: ", 0), 0u);
+}
+
+TEST_F(ResponseReaderTest, NoRequestFailsAtOnce) {
+  EXPECT_FALSE(ReadServerResponse(nullptr, response_, 0, &worker_, error_));
+  EXPECT_EQ(error_, u"資料讀取失敗");
+}
+
+TEST_F(ResponseReaderTest, AnnouncedLengthAboveTheCapIsRefused) {
+  request_.Add(Le32(static_cast<uint32_t>(kMaxAnswerBytes + 1)));
+  request_.Add("KVSTART");
+  EXPECT_FALSE(ReadAnswer());
+  EXPECT_EQ(error_, u"接收主機回傳資料時，資料超過上限：268435457 > 268435456");
+  EXPECT_EQ(response_.Bytes(), "untouched");
+}
+
+TEST_F(ResponseReaderTest, DecompressionBombIsRefused) {
+  // 300 MiB of zeros pack into well under a megabyte.
+  std::string zeros(300u << 20, '\0');
+  TMemoryStream source(std::move(zeros));
+  TMemoryStream packed;
+  CompressStream(source, packed, 1);
+  source.Clear();
+  const std::string bytes = "KVSTART" + packed.Bytes();
+  request_.Add(TFaultServer::Framed(bytes));
+  EXPECT_FALSE(ReadAnswer());
+  EXPECT_EQ(error_, u"Decompression error: output exceeds 268435456 bytes");
+}
+
+}  // namespace
