@@ -110,8 +110,10 @@ TProcessResult RunProgram(const std::string& path, const std::vector<std::string
 std::string BinPath(const std::string& name) { return std::string(CORVANE_BIN_DIR) + "/" + name; }
 
 std::string RecordingBrowserScript() {
+  // Written under a name of its own first, so a reader never sees half a
+  // text and two runs at once do not meet.
   return "#!/bin/sh\n"
-         "printf '%s' \"$1\" > \"$0.arg.tmp\" && mv \"$0.arg.tmp\" \"$0.arg\"\n";
+         "printf '%s' \"$1\" > \"$0.arg.$$\" && mv \"$0.arg.$$\" \"$0.arg\"\n";
 }
 
 std::string WaitForFile(const std::string& path, int timeout_ms) {
