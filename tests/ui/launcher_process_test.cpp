@@ -144,6 +144,41 @@ TEST_F(LauncherProcessTest, TerminalFailuresEndWithTheirExitStatus) {
   }
 }
 
+TEST_F(LauncherProcessTest, StampedCopiesReachTheStampedServerWithoutArgument) {
+  server_.PublishBrowser(RecordingBrowserScript());
+  TTempDir copies;
+  for (const std::string program : {"corvaneboot-cli", "corvaneboot"}) {
+    SCOPED_TRACE(program);
+    const std::string copy = copies.File(program + "-stamped");
+    const TProcessResult stamp = RunProgram(
+        BinPath("corvaneboot-stamp"), {BinPath(program), copy, Params(server_.port(), 0)}, {},
+        30000);
+    ASSERT_EQ(stamp.exit_code, 0) << stamp.err;
+    std::filesystem::remove(BrowserPath() + ".arg");
+
+    const TProcessResult run = RunProgram(copy, {}, Env(), 30000);
+    ASSERT_EQ(run.exit_code, 0) << run.out << run.err;
+    std::map<std::string, std::string> values = DecodeLaunchString(Recorded());
+    EXPECT_EQ(values["PORT"], std::to_string(server_.port()));
+    EXPECT_EQ(values["LOGINTYPE"], "0");
+    EXPECT_EQ(values["PARENT_EXENAME"], RealPath(copy));
+  }
+}
+
+TEST_F(LauncherProcessTest, TerminalWithEmptyBlocksShowsTheShortStringThreeTimes) {
+  TTempDir copies;
+  const std::string copy = copies.File("corvaneboot-cli-empty");
+  ASSERT_EQ(RunProgram(BinPath("corvaneboot-stamp"), {BinPath("corvaneboot-cli"), copy, ""}, {},
+                       30000)
+                .exit_code,
+            0);
+  const TProcessResult run = RunProgram(copy, {}, Env(), 30000);
+  EXPECT_EQ(run.exit_code, 2);
+  EXPECT_EQ(run.err, "mPARA_STR:\nmPARA_STR:\nmPARA_STR:\n網站不存在\n");
+  EXPECT_EQ(run.out, "網站：\nPort：0\n模組：會計總帳系統\n公司代號：\n");
+  EXPECT_EQ(server_.server().Counters().requests, 0u);
+}
+
 TEST_F(LauncherProcessTest, DemoBrowserPrintsTheDecodedValues) {
   // BASE=127.0.0.1, PORT=80, LOGINTYPE=-1, LOGINID=使用者, the rest empty.
   const std::string launch =
