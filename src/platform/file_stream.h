@@ -4,7 +4,8 @@
 // throwing EStreamError after the third:
 //   Create                 an existing file of that name gets owner write
 //                          permission and is replaced by an empty file, open
-//                          for reading and writing;
+//                          for reading and writing; a link at the name is
+//                          not followed (the open fails);
 //   CreateExclusive        a new file, readable and writable by its owner
 //                          only (0600), failing when the name exists (no link
 //                          is followed), open for reading and writing;

@@ -40,10 +40,12 @@ TFileStream TFileStream::Create(const std::u16string& path) {
   int err = 0;
   const int fd = OpenWithTries(
       [&] {
+        // Only a plain file is made writable and replaced; a link at the
+        // name is not followed, so it cannot make us empty another file.
         struct stat st;
-        if (stat(native.c_str(), &st) == 0 && !(st.st_mode & S_IWUSR))
-          chmod(native.c_str(), st.st_mode | S_IWUSR);
-        return open(native.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        if (lstat(native.c_str(), &st) == 0 && S_ISREG(st.st_mode) && !(st.st_mode & S_IWUSR))
+          chmod(native.c_str(), (st.st_mode & 07777) | S_IWUSR);
+        return open(native.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);
       },
       err);
   if (fd < 0) Fail("Cannot create file", path, err);
