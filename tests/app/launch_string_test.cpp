@@ -144,7 +144,7 @@ TEST_F(LaunchStringTest, StartProgramDoesNotWait) {
 TEST_F(LaunchStringTest, StartProgramReportsZeroWhenNothingRuns) {
   TTempDir temp;
   const std::string garbage = temp.File("garbage");
-  WriteFileBytes(garbage, std::string("\x01\x02\x03\x04 not a program", 21));
+  WriteFileBytes(garbage, std::string("\x01\x02\x03\x04 not a program"));
   const std::string bad_interpreter = temp.File("bad-interpreter");
   WriteFileBytes(bad_interpreter, "#!" + temp.File("no-such-shell") + "\n");
   ASSERT_EQ(mkdir(temp.File("folder").c_str(), 0755), 0);
