@@ -16,7 +16,24 @@
 // as ECompressionError with "Compression error: " / "Decompression error: "
 // followed by zlib's text for the code; file errors as EStreamError. Sources
 // are read from their start; a memory destination is emptied first, any
-// other destination is written from its position.
+// other destination is written from its position. After a failure the
+// destination holds an unspecified part of the output.
+//
+// Decompression stops at the end of the zlib stream and ignores any bytes
+// after it; a source that ends before the stream does is not an error (the
+// destination gets what was decoded). A header asking for a preset
+// dictionary fails with "Decompression error: need dictionary".
+//
+// Progress (each part optional): the bar's maximum is the source size div
+// the input piece (65,535 compressing, 65,536 decompressing) and it steps by
+// one per piece compressed or per full 65,536-byte output buffer; label and
+// status bar show "資料壓縮中..." / "資料解壓縮中..."; on success the status bar
+// ends on "資料壓縮完成" / "資料解壓縮完成"; on every way out the bar goes
+// back to 0 and the label is emptied.
+//
+// Work files (sources above 5,242,880 bytes, marked packed data) are created
+// exclusively in the data folder (mode 0600, no link followed) and deleted
+// when the call ends, also after a failure.
 #pragma once
 
 #include <cstdint>
