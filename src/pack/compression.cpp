@@ -335,8 +335,14 @@ void WriteStringList(const std::vector<std::string>& list, TStream& dest) {
 }
 
 std::u16string MakeWorkFileName() {
-  if (!WorkFolderPresent(WebDataFolder())) CreateWorkFolder(WebDataFolder());
-  const std::u16string folder = WithoutClosingSlash(WebDataFolder());
+  // The data folder is looked up again only when it is missing, as the
+  // lookup probes candidate folders with a settings-file write.
+  std::u16string folder = WebDataFolder();
+  if (!WorkFolderPresent(folder)) {
+    CreateWorkFolder(WebDataFolder());
+    folder = WebDataFolder();
+  }
+  folder = WithoutClosingSlash(folder);
   for (;;) {
     std::string name = "/S";
     name += std::to_string(static_cast<int64_t>(LocalTimeOfDay() * 1000000.0));
