@@ -46,6 +46,9 @@ class TTerminalBar : public TProgressBar {
  private:
   void Draw() {
     if (!enabled_) return;
+    if (drawn_ && drawn_position_ == position_ && drawn_maximum_ == maximum_) return;
+    drawn_position_ = position_;
+    drawn_maximum_ = maximum_;
     const int filled =
         maximum_ > 0 ? static_cast<int>(position_ * kBarWidth / maximum_) : 0;
     err_ << "\r[" << std::string(filled, '#') << std::string(kBarWidth - filled, ' ') << "] "
@@ -58,6 +61,8 @@ class TTerminalBar : public TProgressBar {
   bool drawn_ = false;
   int64_t maximum_ = 0;
   int64_t position_ = 0;
+  int64_t drawn_maximum_ = -1;
+  int64_t drawn_position_ = -1;
 };
 
 class TTextLines : public TStatusText {
