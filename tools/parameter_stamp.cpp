@@ -83,15 +83,15 @@ bool SplitParameterString(const std::string& parameter, std::vector<std::string>
   size_t at = 0;
   for (int block = 1; block <= kExeAttachBlockCount; ++block) {
     size_t take = std::min(kExeAttachMaxPayload, parameter.size() - at);
-    if (take == kExeAttachMaxPayload &&
-        static_cast<unsigned char>(parameter[at + take - 1]) <= 32)
+    if (take == kExeAttachMaxPayload && static_cast<unsigned char>(parameter[at + take - 1]) <= 32)
       --take;
     parts.push_back(parameter.substr(at, take));
     at += take;
   }
   if (at < parameter.size()) {
-    error = "the parameter string does not fit into the five blocks: a block that is full "
-            "cannot end in a blank or control character, and moving it on leaves too little room";
+    error =
+        "the parameter string does not fit into the five blocks: a block that is full "
+        "cannot end in a blank or control character, and moving it on leaves too little room";
     return false;
   }
   payloads.swap(parts);
@@ -121,9 +121,8 @@ bool FindParameterBlocks(const std::string& image, std::vector<size_t>& offsets,
       }
     }
     if (end_at != begin_at + kExeAttachEndOffset) {
-      error = "parameter block " + std::to_string(block) +
-              " is damaged: its end marker is not " + std::to_string(kExeAttachEndOffset) +
-              " bytes after its begin marker";
+      error = "parameter block " + std::to_string(block) + " is damaged: its end marker is not " +
+              std::to_string(kExeAttachEndOffset) + " bytes after its begin marker";
       return false;
     }
     found.push_back(begin_at);
@@ -177,8 +176,10 @@ std::string DescribeParameterString(const std::string& parameter) {
   }
   std::string out = "parameter string: " + parameter + "\n";
   if (wide.size() < 5)
-    out += "note: shorter than 5 characters; started without an argument, the launcher "
-           "shows \"mPARA_STR:" + parameter + "\" three times\n";
+    out +=
+        "note: shorter than 5 characters; started without an argument, the launcher "
+        "shows \"mPARA_STR:" +
+        parameter + "\" three times\n";
   out += "host: " + WideToUtf8(params.ServerHost) + "\n";
   if (!port_ok) {
     out += "port: not a decimal number; the launcher reads no further fields\n";

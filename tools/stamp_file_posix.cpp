@@ -52,8 +52,7 @@ std::string SystemError(const std::string& what, const std::string& path, int er
   return what + " " + path + ": " + strerror(err);
 }
 
-bool ReadProgram(const std::string& path, std::string& bytes, struct stat& st,
-                 std::string& error) {
+bool ReadProgram(const std::string& path, std::string& bytes, struct stat& st, std::string& error) {
   TFd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
   if (fd.get() < 0) {
     error = SystemError("cannot open", path, errno);
@@ -111,7 +110,8 @@ bool StampFile(const std::string& input, const std::string& output, const std::s
   struct stat out_st;
   if (stat(output.c_str(), &out_st) == 0 && out_st.st_dev == in_st.st_dev &&
       out_st.st_ino == in_st.st_ino) {
-    error = "the output " + output + " is the input file under another name; the input is "
+    error = "the output " + output +
+            " is the input file under another name; the input is "
             "never changed";
     return false;
   }

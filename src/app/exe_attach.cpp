@@ -71,12 +71,23 @@ __attribute__((used)) constinit volatile const TExeAttachBytes CorvaneExeAttach5
 std::string ExeAttachBlock(int number) {
   volatile const TExeAttachBytes* block = nullptr;
   switch (number) {
-    case 1: block = &CorvaneExeAttach1; break;
-    case 2: block = &CorvaneExeAttach2; break;
-    case 3: block = &CorvaneExeAttach3; break;
-    case 4: block = &CorvaneExeAttach4; break;
-    case 5: block = &CorvaneExeAttach5; break;
-    default: return std::string();
+    case 1:
+      block = &CorvaneExeAttach1;
+      break;
+    case 2:
+      block = &CorvaneExeAttach2;
+      break;
+    case 3:
+      block = &CorvaneExeAttach3;
+      break;
+    case 4:
+      block = &CorvaneExeAttach4;
+      break;
+    case 5:
+      block = &CorvaneExeAttach5;
+      break;
+    default:
+      return std::string();
   }
   std::string bytes(kExeAttachBlockSize, '\0');
   for (size_t i = 0; i < kExeAttachBlockSize; ++i) bytes[i] = block->bytes[i];

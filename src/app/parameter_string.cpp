@@ -75,8 +75,8 @@ std::string ExeAttachEndMarker(int number) {
 }
 
 std::string ExeAttachPayload(std::string_view block) {
-  std::string_view area = block.substr(std::min(block.size(), kExeAttachPayloadOffset),
-                                       kExeAttachPayloadAreaSize);
+  std::string_view area =
+      block.substr(std::min(block.size(), kExeAttachPayloadOffset), kExeAttachPayloadAreaSize);
   while (!area.empty() && static_cast<unsigned char>(area.front()) <= 32) area.remove_prefix(1);
   while (!area.empty() && static_cast<unsigned char>(area.back()) <= 32) area.remove_suffix(1);
   const int32_t length = DecimalInteger(area.substr(0, 3));

@@ -1,11 +1,10 @@
-#include "platform/environment.h"
-
 #include <pwd.h>
 #include <stdlib.h>
 #include <unistd.h>
 
 #include <vector>
 
+#include "platform/environment.h"
 #include "platform/native_path.h"
 
 std::u16string EnvironmentVariable(const char* name) {

@@ -1,10 +1,9 @@
-#include "platform/folders.h"
-
 #include <errno.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/folders.h"
 #include "platform/native_path.h"
 
 namespace {

@@ -60,11 +60,12 @@ std::vector<std::string> SplitLines(const std::string& text) {
 
 }  // namespace
 
-std::string SetIniValue(const std::string& text, const std::string& section,
-                        const std::string& key, const std::string& value) {
+std::string SetIniValue(const std::string& text, const std::string& section, const std::string& key,
+                        const std::string& value) {
   std::vector<std::string> lines = SplitLines(text);
   std::string newline = "\n";
-  if (!lines.empty() && lines[0].size() >= 2 && lines[0].compare(lines[0].size() - 2, 2, "\r\n") == 0)
+  if (!lines.empty() && lines[0].size() >= 2 &&
+      lines[0].compare(lines[0].size() - 2, 2, "\r\n") == 0)
     newline = "\r\n";
   const std::string entry = key + "=" + value + newline;
   auto terminate = [&](std::string& line) {

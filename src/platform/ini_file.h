@@ -10,8 +10,8 @@
 // as it was. A key that is missing is added after the last non-blank line
 // of its section; a section that is missing is added at the end. New lines
 // use the line ending of the text's first line ("\n" when it has none).
-std::string SetIniValue(const std::string& text, const std::string& section,
-                        const std::string& key, const std::string& value);
+std::string SetIniValue(const std::string& text, const std::string& section, const std::string& key,
+                        const std::string& value);
 
 // Sets KEY to VALUE in SECTION of the settings file at path (UTF-8),
 // creating the file when it does not exist. The new content is written to

@@ -32,29 +32,29 @@ struct TFolderRule {
 // Every special folder with a path on this platform; every other value (the
 // virtual folders, the flag values, values without an entry) fails.
 constexpr TFolderRule kFolderRules[] = {
-    {0, TFolderSource::kUserDir, "XDG_DESKTOP_DIR", "Desktop"},             // CSIDL_DESKTOP
-    {2, TFolderSource::kDataHome, nullptr, "applications"},                 // CSIDL_PROGRAMS
-    {5, TFolderSource::kUserDir, "XDG_DOCUMENTS_DIR", "Documents"},         // CSIDL_PERSONAL
-    {7, TFolderSource::kConfigHome, nullptr, "autostart"},                  // CSIDL_STARTUP
-    {11, TFolderSource::kDataHome, nullptr, "applications"},                // CSIDL_STARTMENU
-    {12, TFolderSource::kUserDir, "XDG_DOCUMENTS_DIR", "Documents"},        // CSIDL_MYDOCUMENTS
-    {13, TFolderSource::kUserDir, "XDG_MUSIC_DIR", "Music"},                // CSIDL_MYMUSIC
-    {14, TFolderSource::kUserDir, "XDG_VIDEOS_DIR", "Videos"},              // CSIDL_MYVIDEO
-    {16, TFolderSource::kUserDir, "XDG_DESKTOP_DIR", "Desktop"},            // CSIDL_DESKTOPDIRECTORY
-    {20, TFolderSource::kFixed, "/usr/share/fonts", nullptr},               // CSIDL_FONTS
-    {21, TFolderSource::kUserDir, "XDG_TEMPLATES_DIR", "Templates"},        // CSIDL_TEMPLATES
-    {22, TFolderSource::kFixed, "/usr/share/applications", nullptr},        // CSIDL_COMMON_STARTMENU
-    {23, TFolderSource::kFixed, "/usr/share/applications", nullptr},        // CSIDL_COMMON_PROGRAMS
-    {24, TFolderSource::kFixed, "/etc/xdg/autostart", nullptr},             // CSIDL_COMMON_STARTUP
-    {26, TFolderSource::kConfigHome, nullptr, nullptr},                     // CSIDL_APPDATA
-    {28, TFolderSource::kDataHome, nullptr, nullptr},                       // CSIDL_LOCAL_APPDATA
-    {32, TFolderSource::kCacheHome, nullptr, nullptr},                      // CSIDL_INTERNET_CACHE
-    {35, TFolderSource::kFixed, "/var/lib", nullptr},                       // CSIDL_COMMON_APPDATA
-    {38, TFolderSource::kFixed, "/opt", nullptr},                           // CSIDL_PROGRAM_FILES
-    {39, TFolderSource::kUserDir, "XDG_PICTURES_DIR", "Pictures"},          // CSIDL_MYPICTURES
-    {40, TFolderSource::kHome, nullptr, nullptr},                           // CSIDL_PROFILE
-    {42, TFolderSource::kFixed, "/opt", nullptr},                           // CSIDL_PROGRAM_FILESX86
-    {62, TFolderSource::kFixed, "/home", nullptr},                          // CSIDL_PROFILES
+    {0, TFolderSource::kUserDir, "XDG_DESKTOP_DIR", "Desktop"},       // CSIDL_DESKTOP
+    {2, TFolderSource::kDataHome, nullptr, "applications"},           // CSIDL_PROGRAMS
+    {5, TFolderSource::kUserDir, "XDG_DOCUMENTS_DIR", "Documents"},   // CSIDL_PERSONAL
+    {7, TFolderSource::kConfigHome, nullptr, "autostart"},            // CSIDL_STARTUP
+    {11, TFolderSource::kDataHome, nullptr, "applications"},          // CSIDL_STARTMENU
+    {12, TFolderSource::kUserDir, "XDG_DOCUMENTS_DIR", "Documents"},  // CSIDL_MYDOCUMENTS
+    {13, TFolderSource::kUserDir, "XDG_MUSIC_DIR", "Music"},          // CSIDL_MYMUSIC
+    {14, TFolderSource::kUserDir, "XDG_VIDEOS_DIR", "Videos"},        // CSIDL_MYVIDEO
+    {16, TFolderSource::kUserDir, "XDG_DESKTOP_DIR", "Desktop"},      // CSIDL_DESKTOPDIRECTORY
+    {20, TFolderSource::kFixed, "/usr/share/fonts", nullptr},         // CSIDL_FONTS
+    {21, TFolderSource::kUserDir, "XDG_TEMPLATES_DIR", "Templates"},  // CSIDL_TEMPLATES
+    {22, TFolderSource::kFixed, "/usr/share/applications", nullptr},  // CSIDL_COMMON_STARTMENU
+    {23, TFolderSource::kFixed, "/usr/share/applications", nullptr},  // CSIDL_COMMON_PROGRAMS
+    {24, TFolderSource::kFixed, "/etc/xdg/autostart", nullptr},       // CSIDL_COMMON_STARTUP
+    {26, TFolderSource::kConfigHome, nullptr, nullptr},               // CSIDL_APPDATA
+    {28, TFolderSource::kDataHome, nullptr, nullptr},                 // CSIDL_LOCAL_APPDATA
+    {32, TFolderSource::kCacheHome, nullptr, nullptr},                // CSIDL_INTERNET_CACHE
+    {35, TFolderSource::kFixed, "/var/lib", nullptr},                 // CSIDL_COMMON_APPDATA
+    {38, TFolderSource::kFixed, "/opt", nullptr},                     // CSIDL_PROGRAM_FILES
+    {39, TFolderSource::kUserDir, "XDG_PICTURES_DIR", "Pictures"},    // CSIDL_MYPICTURES
+    {40, TFolderSource::kHome, nullptr, nullptr},                     // CSIDL_PROFILE
+    {42, TFolderSource::kFixed, "/opt", nullptr},                     // CSIDL_PROGRAM_FILESX86
+    {62, TFolderSource::kFixed, "/home", nullptr},                    // CSIDL_PROFILES
 };
 
 char AsciiUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }

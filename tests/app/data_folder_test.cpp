@@ -25,8 +25,8 @@ class DataFolderTest : public ::testing::Test {
     shared_ = temp_.File("shared");
   }
   std::string Choose() {
-    return WideToUtf8(ChooseDataFolder({Utf8ToWide(fixed_), Utf8ToWide(shared_)},
-                                       Utf8ToWide(shared_)));
+    return WideToUtf8(
+        ChooseDataFolder({Utf8ToWide(fixed_), Utf8ToWide(shared_)}, Utf8ToWide(shared_)));
   }
 
   TTempDir temp_;

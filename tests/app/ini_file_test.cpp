@@ -16,11 +16,9 @@ TEST(SetIniValueTest, UpdatesOneKeyAndKeepsEverythingElse) {
       {"empty file", "", "[S]\nK=V\n"},
       {"other section kept", "[A]\nx=1\n", "[A]\nx=1\n[S]\nK=V\n"},
       {"no final newline", "[A]\nx=1", "[A]\nx=1\n[S]\nK=V\n"},
-      {"key replaced, case-insensitive",
-       "[a]\nx=1\n[s]\n k = old\ny=2\n[b]\nk=other\n",
+      {"key replaced, case-insensitive", "[a]\nx=1\n[s]\n k = old\ny=2\n[b]\nk=other\n",
        "[a]\nx=1\n[s]\nK=V\ny=2\n[b]\nk=other\n"},
-      {"key added after last line of section",
-       "[S]\ny=2\n\n[B]\nz=3\n",
+      {"key added after last line of section", "[S]\ny=2\n\n[B]\nz=3\n",
        "[S]\ny=2\nK=V\n\n[B]\nz=3\n"},
       {"section at end without newline", "[S]\ny=2", "[S]\ny=2\nK=V\n"},
       {"comment is no key", "[S]\n;K=commented\n", "[S]\n;K=commented\nK=V\n"},
@@ -29,8 +27,7 @@ TEST(SetIniValueTest, UpdatesOneKeyAndKeepsEverythingElse) {
       {"replaced line keeps its ending", "[S]\r\nK=1\r\nz=2\r\n", "[S]\r\nK=V\r\nz=2\r\n"},
       {"keys before any section ignored", "K=top\n[S]\n", "K=top\n[S]\nK=V\n"},
   };
-  for (const auto& c : cases)
-    EXPECT_EQ(SetIniValue(c.before, "S", "K", "V"), c.after) << c.name;
+  for (const auto& c : cases) EXPECT_EQ(SetIniValue(c.before, "S", "K", "V"), c.after) << c.name;
 }
 
 TEST(WriteIniStringTest, CreatesThenUpdatesKeepingOtherSectionsAndMode) {

@@ -25,23 +25,34 @@ TEST(ParseLaunchParamsTest, Grammar) {
     bool port_error;
     TExpected expected;
   } cases[] = {
-      {"delivered block 1", u"127.0.0.1$80$1$", false,
+      {"delivered block 1",
+       u"127.0.0.1$80$1$",
+       false,
        {u"127.0.0.1", 80, u"", 0, 1, u"", u"", u""}},
-      {"host with :port", u"srv.example:8443$8080$2$C01$u1$pw$", false,
+      {"host with :port",
+       u"srv.example:8443$8080$2$C01$u1$pw$",
+       false,
        {u"srv.example", 8080, u"", 0, 2, u"C01", u"u1", u"pw"}},
-      {"lower-case dir keeps folder case", u"h$1$*dir*/Data/Mixed Case$3$a$b$c$", false,
+      {"lower-case dir keeps folder case",
+       u"h$1$*dir*/Data/Mixed Case$3$a$b$c$",
+       false,
        {u"h", 1, u"/Data/Mixed Case", 0, 3, u"a", u"b", u"c"}},
       {"dir then proxy with trailing text, module *",
-       u"h$1$*DiR*CSIDL_APPDATA$*Proxy*anything here$*$a$b$c$", false,
+       u"h$1$*DiR*CSIDL_APPDATA$*Proxy*anything here$*$a$b$c$",
+       false,
        {u"h", 1, u"CSIDL_APPDATA", 1, -1, u"a", u"b", u"c"}},
       {"proxy alone", u"h$1$*PROXY*$4$a$b$c$", false, {u"h", 1, u"", 1, 4, u"a", u"b", u"c"}},
-      {"dir after proxy shifts the fields", u"h$1$*PROXY*$*DIR*/x$4$a$b$", false,
+      {"dir after proxy shifts the fields",
+       u"h$1$*PROXY*$*DIR*/x$4$a$b$",
+       false,
        {u"h", 1, u"", 1, 0, u"4", u"a", u"b"}},
       {"missing final $", u"h$1$2$a$b$c", false, {u"h", 1, u"", 0, 2, u"a", u"b", u""}},
       {"module not a number", u"h$1$x1$a$b$c$", false, {u"h", 1, u"", 0, 0, u"a", u"b", u"c"}},
       {"empty module", u"h$1$$a$b$c$", false, {u"h", 1, u"", 0, 0, u"a", u"b", u"c"}},
       {"dir without closing $", u"h$1$*dir*/no/end", false, {u"h", 1, u"", 0, 0, u"", u"", u""}},
-      {"Chinese texts", u"\u4f3a\u670d\u5668$80$1$\u516c\u53f8$\u7528\u6236$p$", false,
+      {"Chinese texts",
+       u"\u4f3a\u670d\u5668$80$1$\u516c\u53f8$\u7528\u6236$p$",
+       false,
        {u"\u4f3a\u670d\u5668", 80, u"", 0, 1, u"\u516c\u53f8", u"\u7528\u6236", u"p"}},
       {"letters in the port", u"h$8o$2$a$b$c$", true, {u"h", 0, u"", 0, 0, u"", u"", u""}},
       {"port out of range", u"h$99999999999$2$", true, {u"h", 0, u"", 0, 0, u"", u"", u""}},
@@ -88,15 +99,15 @@ TEST(ExeAttachPayloadTest, ReadsTheLengthPrefixedPayload) {
       {"leading blanks trimmed", "  \t005hello", "hello"},
       {"full area", "097" + ninety_seven, ninety_seven},
       {"length beyond the area", "099" + ninety_seven, ninety_seven},
-      {"full area ending in a blank loses it",
-       "097" + std::string(96, 'y') + " ", std::string(96, 'y')},
+      {"full area ending in a blank loses it", "097" + std::string(96, 'y') + " ",
+       std::string(96, 'y')},
       {"negative length", "-05hello", ""},
       {"UTF-8 bytes kept", "006\xe5\x85\xac\xe5\x8f\xb8", "\xe5\x85\xac\xe5\x8f\xb8"},
   };
   for (const auto& c : cases) EXPECT_EQ(ExeAttachPayload(Block(2, c.area)), c.payload) << c.name;
 
-  for (const std::string& bad : {std::string("x05hello"), std::string("0 5hello"),
-                                 std::string(100, ' '), std::string("")}) {
+  for (const std::string& bad :
+       {std::string("x05hello"), std::string("0 5hello"), std::string(100, ' '), std::string("")}) {
     std::string block = Block(3, "");
     block.replace(kExeAttachPayloadOffset, kExeAttachPayloadAreaSize,
                   (bad + std::string(100, ' ')).substr(0, 100));

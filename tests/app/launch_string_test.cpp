@@ -1,7 +1,7 @@
 #include "ui/launch_string.h"
 
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -18,8 +18,7 @@ namespace {
 
 // A plain RFC 4648 decoder, kept apart from the encoder under test.
 std::string DecodeBase64(const std::string& text) {
-  const std::string alphabet =
-      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  const std::string alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
   std::string out;
   unsigned bits = 0;
   int count = 0;
@@ -77,8 +76,8 @@ TEST_F(LaunchStringTest, ChineseTextsGoThroughUtf8) {
   LaunchParams.ServerHost = u"\u4f3a\u670d\u5668";  // 伺服器
   LaunchParams.ServerPort = 80;
   LaunchParams.ModuleIndex = 2;
-  LaunchParams.CmNo = u"\u516c\u53f8";       // 公司
-  LaunchParams.LoginId = u"\u7528\u6236";    // 用戶
+  LaunchParams.CmNo = u"\u516c\u53f8";     // 公司
+  LaunchParams.LoginId = u"\u7528\u6236";  // 用戶
   LaunchParams.LoginPasw = u"p@ss w0rd";
   ProxyType = 1;
   EXPECT_EQ(BuildWithoutOwnPath(u"", u""),
@@ -148,8 +147,8 @@ TEST_F(LaunchStringTest, StartProgramReportsZeroWhenNothingRuns) {
   const std::string bad_interpreter = temp.File("bad-interpreter");
   WriteFileBytes(bad_interpreter, "#!" + temp.File("no-such-shell") + "\n");
   ASSERT_EQ(mkdir(temp.File("folder").c_str(), 0755), 0);
-  for (const std::string& file : {garbage, bad_interpreter, temp.File("missing"),
-                                  temp.File("folder"), std::string()}) {
+  for (const std::string& file :
+       {garbage, bad_interpreter, temp.File("missing"), temp.File("folder"), std::string()}) {
     EXPECT_EQ(StartProgram(Utf8ToWide(file), u"x", 1), 0) << file;
   }
   // No child was left behind by a failed start.

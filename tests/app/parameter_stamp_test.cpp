@@ -18,7 +18,9 @@ const std::string kZi = "\xe8\xb3\x87";
 
 // A made-up program image: bytes around and between five delivered blocks.
 std::string FixtureImage() {
-  std::string image = "\x7f" "ELF some code";
+  std::string image =
+      "\x7f"
+      "ELF some code";
   for (int n = 1; n <= kExeAttachBlockCount; ++n) {
     std::string area = "000";
     area.resize(kExeAttachPayloadAreaSize, '@');
@@ -41,16 +43,16 @@ TEST(IsWellFormedUtf8Test, Table) {
       {"", true},
       {"plain $ ascii", true},
       {kZi + "\xe5\x85\xac", true},
-      {"\xf0\x9f\x98\x80", true},         // U+1F600
-      {"\xc3", false},                    // cut short
-      {kZi.substr(0, 2), false},          // cut short
-      {"\xff", false},                    // no lead byte
-      {"\xc0\xaf", false},                // overlong "/"
-      {"\xe0\x80\xaf", false},            // overlong "/"
-      {"\xed\xa0\x80", false},            // surrogate
-      {"\xf4\x90\x80\x80", false},        // above U+10FFFF
-      {"\x80", false},                    // lone continuation byte
-      {"\xb8\xea\xae\xc6", false},        // code page 950 bytes
+      {"\xf0\x9f\x98\x80", true},   // U+1F600
+      {"\xc3", false},              // cut short
+      {kZi.substr(0, 2), false},    // cut short
+      {"\xff", false},              // no lead byte
+      {"\xc0\xaf", false},          // overlong "/"
+      {"\xe0\x80\xaf", false},      // overlong "/"
+      {"\xed\xa0\x80", false},      // surrogate
+      {"\xf4\x90\x80\x80", false},  // above U+10FFFF
+      {"\x80", false},              // lone continuation byte
+      {"\xb8\xea\xae\xc6", false},  // code page 950 bytes
   };
   for (const auto& c : cases) EXPECT_EQ(IsWellFormedUtf8(c.bytes), c.ok) << HexBytes(c.bytes);
 }
@@ -134,8 +136,8 @@ TEST(FindParameterBlocksTest, RefusesMissingRepeatedOrMisplacedMarkers) {
     const char* message_part;
   } cases[] = {
       {"no blocks", "just some bytes", "100$_ExeAttach_$001_Begin of parameter block 1 is missing"},
-      {"end marker missing",
-       Replace(image, ExeAttachEndMarker(3), std::string(23, '@')), "003_End of parameter block 3 is missing"},
+      {"end marker missing", Replace(image, ExeAttachEndMarker(3), std::string(23, '@')),
+       "003_End of parameter block 3 is missing"},
       {"begin marker twice", image + block2, "occurs 2 times"},
       {"end marker twice", image + ExeAttachEndMarker(5), "005_End of parameter block 5 occurs 2"},
       {"block shortened", Replace(image, "000@", "000"), "block 1 is damaged"},
@@ -194,8 +196,8 @@ TEST_F(StampToolTest, StampedCopyRunsWithItsOwnParameters) {
        ProbeOutput("", "0", "srv.example", "8080", "/Data/Web", "1", "-1", "C01", "user", "pw")},
       {"Chinese across blocks",
        "\xe4\xbc\xba$443$2$" + std::string(86, 'c') + kZi + kZi + "$" + long_id + "$" + kZi + "$",
-       ProbeOutput("", "0", "\xe4\xbc\xba", "443", "", "0", "2",
-                   std::string(86, 'c') + kZi + kZi, long_id, kZi)},
+       ProbeOutput("", "0", "\xe4\xbc\xba", "443", "", "0", "2", std::string(86, 'c') + kZi + kZi,
+                   long_id, kZi)},
       {"blank at the end of a full block", "h$1$2$" + std::string(90, 'c') + " x$i$p$",
        ProbeOutput("", "0", "h", "1", "", "0", "2", std::string(90, 'c') + " x", "i", "p")},
   };
@@ -219,8 +221,10 @@ TEST_F(StampToolTest, CommandLineArgumentWinsOverTheBlocks) {
 TEST_F(StampToolTest, ShowPrintsTheStringAndHowItParses) {
   const TRunResult delivered = RunProgram({kStamp, "--show", kProbe});
   EXPECT_EQ(delivered.exit_status, 0);
-  EXPECT_EQ(delivered.out, "parameter string: " CORVANE_DEFAULT_SERVER_ADDRESS "$80$1$\n"
-                           "host: " CORVANE_DEFAULT_SERVER_ADDRESS "\n"
+  EXPECT_EQ(delivered.out, "parameter string: " CORVANE_DEFAULT_SERVER_ADDRESS
+                           "$80$1$\n"
+                           "host: " CORVANE_DEFAULT_SERVER_ADDRESS
+                           "\n"
                            "port: 80\nfolder: \nproxy: system proxy settings\nmodule: 1\n"
                            "CM_NO: \nLOGINID: \nLOGINPASW: \n");
 
@@ -233,8 +237,9 @@ TEST_F(StampToolTest, ShowPrintsTheStringAndHowItParses) {
                            kZi + "\nLOGINID: u\nLOGINPASW: p\n");
 
   const TRunResult bad_port = RunProgram({kStamp, "--show", StampedProbe("h$8o$1$")});
-  EXPECT_EQ(bad_port.out, "parameter string: h$8o$1$\nhost: h\n"
-                          "port: not a decimal number; the launcher reads no further fields\n");
+  EXPECT_EQ(bad_port.out,
+            "parameter string: h$8o$1$\nhost: h\n"
+            "port: not a decimal number; the launcher reads no further fields\n");
 }
 
 TEST_F(StampToolTest, KeepsPermissionBitsAndNeverChangesItsInput) {
@@ -278,7 +283,8 @@ TEST_F(StampToolTest, EveryRefusalFailsWithAMessageAndLeavesNoOutput) {
       {"not UTF-8", {input, out, "h$1$\xb8\xea$"}, "not valid UTF-8"},
       {"cut UTF-8", {input, out, "h$1$\xe8\xb3"}, "not valid UTF-8"},
       {"no room to move a blank",
-       {input, out, std::string(96, 'a') + " " + std::string(388, 'b')}, "does not fit"},
+       {input, out, std::string(96, 'a') + " " + std::string(388, 'b')},
+       "does not fit"},
       {"end marker missing", {no_end, out, "h$1$"}, "004_End of parameter block 4 is missing"},
       {"marker twice", {twice, out, "h$1$"}, "occurs 2 times"},
       {"no markers", {plain, out, "h$1$"}, "is missing"},

@@ -37,7 +37,8 @@ inline TRunResult RunProgram(const std::vector<std::string>& argv) {
   }
   if (pid < 0) return result;
   int status = 0;
-  if (waitpid(pid, &status, 0) == pid && WIFEXITED(status)) result.exit_status = WEXITSTATUS(status);
+  if (waitpid(pid, &status, 0) == pid && WIFEXITED(status))
+    result.exit_status = WEXITSTATUS(status);
   result.out = ReadFileBytes(out_path);
   result.err = ReadFileBytes(err_path);
   return result;

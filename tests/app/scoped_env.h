@@ -33,10 +33,9 @@ class TScopedEnv {
   // HOME set to home and every XDG variable the folder rules read cleared.
   void IsolateHome(const std::string& home) {
     Set("HOME", home);
-    for (const char* name :
-         {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME", "XDG_DESKTOP_DIR",
-          "XDG_DOCUMENTS_DIR", "XDG_MUSIC_DIR", "XDG_VIDEOS_DIR", "XDG_PICTURES_DIR",
-          "XDG_TEMPLATES_DIR"})
+    for (const char* name : {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME",
+                             "XDG_DESKTOP_DIR", "XDG_DOCUMENTS_DIR", "XDG_MUSIC_DIR",
+                             "XDG_VIDEOS_DIR", "XDG_PICTURES_DIR", "XDG_TEMPLATES_DIR"})
       Unset(name);
   }
 

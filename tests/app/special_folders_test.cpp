@@ -45,20 +45,12 @@ TEST(SpecialFolderByNameTest, MatchesInAnyLetterCase) {
     std::u16string name;
     int32_t value;
   } cases[] = {
-      {u"CSIDL_APPDATA", 26},
-      {u"csidl_appdata", 26},
-      {u"CsIdL_PeRsOnAl", 5},
-      {u"CSIDL_DESKTOP", 0},
-      {u"csidl_flag_mask", 0xFF00},
-      {u"CSIDL_PROFILES", 62},
-      {u"CSIDL_APPDATA ", -1},
-      {u"CSIDL_APP", -1},
-      {u"", -1},
-      {u"/home/user", -1},
-      {u"\u8cc7\u6599", -1},
+      {u"CSIDL_APPDATA", 26},  {u"csidl_appdata", 26},       {u"CsIdL_PeRsOnAl", 5},
+      {u"CSIDL_DESKTOP", 0},   {u"csidl_flag_mask", 0xFF00}, {u"CSIDL_PROFILES", 62},
+      {u"CSIDL_APPDATA ", -1}, {u"CSIDL_APP", -1},           {u"", -1},
+      {u"/home/user", -1},     {u"\u8cc7\u6599", -1},
   };
-  for (const auto& c : cases)
-    EXPECT_EQ(SpecialFolderByName(c.name), c.value) << WideToUtf8(c.name);
+  for (const auto& c : cases) EXPECT_EQ(SpecialFolderByName(c.name), c.value) << WideToUtf8(c.name);
 }
 
 TEST(RemoveTrailingBackslashTest, RemovesOneClosingSeparator) {
@@ -109,27 +101,27 @@ TEST_F(SpecialFolderPathTest, MapsToXdgFoldersOfTheControlledEnvironment) {
     int32_t folder;
     std::string path;
   } cases[] = {
-      {5, home_ + "/Docs"},                    // CSIDL_PERSONAL
-      {12, home_ + "/Docs"},                   // CSIDL_MYDOCUMENTS
-      {13, "/srv/music"},                      // CSIDL_MYMUSIC
-      {39, home_ + "/Pictures"},               // CSIDL_MYPICTURES: default
-      {14, home_ + "/EnvVideos"},              // CSIDL_MYVIDEO
-      {21, home_ + "/My \"Templates\""},       // CSIDL_TEMPLATES
-      {0, home_},                              // CSIDL_DESKTOP
-      {16, home_},                             // CSIDL_DESKTOPDIRECTORY
-      {26, config_},                           // CSIDL_APPDATA
-      {7, config_ + "/autostart"},             // CSIDL_STARTUP
-      {28, "/data/home"},                      // CSIDL_LOCAL_APPDATA
-      {2, "/data/home/applications"},          // CSIDL_PROGRAMS
-      {11, "/data/home/applications"},         // CSIDL_STARTMENU
-      {32, home_ + "/.cache"},                 // CSIDL_INTERNET_CACHE
-      {40, home_},                             // CSIDL_PROFILE
-      {20, "/usr/share/fonts"},                // CSIDL_FONTS
-      {23, "/usr/share/applications"},         // CSIDL_COMMON_PROGRAMS
-      {24, "/etc/xdg/autostart"},              // CSIDL_COMMON_STARTUP
-      {35, "/var/lib"},                        // CSIDL_COMMON_APPDATA
-      {38, "/opt"},                            // CSIDL_PROGRAM_FILES
-      {62, "/home"},                           // CSIDL_PROFILES
+      {5, home_ + "/Docs"},               // CSIDL_PERSONAL
+      {12, home_ + "/Docs"},              // CSIDL_MYDOCUMENTS
+      {13, "/srv/music"},                 // CSIDL_MYMUSIC
+      {39, home_ + "/Pictures"},          // CSIDL_MYPICTURES: default
+      {14, home_ + "/EnvVideos"},         // CSIDL_MYVIDEO
+      {21, home_ + "/My \"Templates\""},  // CSIDL_TEMPLATES
+      {0, home_},                         // CSIDL_DESKTOP
+      {16, home_},                        // CSIDL_DESKTOPDIRECTORY
+      {26, config_},                      // CSIDL_APPDATA
+      {7, config_ + "/autostart"},        // CSIDL_STARTUP
+      {28, "/data/home"},                 // CSIDL_LOCAL_APPDATA
+      {2, "/data/home/applications"},     // CSIDL_PROGRAMS
+      {11, "/data/home/applications"},    // CSIDL_STARTMENU
+      {32, home_ + "/.cache"},            // CSIDL_INTERNET_CACHE
+      {40, home_},                        // CSIDL_PROFILE
+      {20, "/usr/share/fonts"},           // CSIDL_FONTS
+      {23, "/usr/share/applications"},    // CSIDL_COMMON_PROGRAMS
+      {24, "/etc/xdg/autostart"},         // CSIDL_COMMON_STARTUP
+      {35, "/var/lib"},                   // CSIDL_COMMON_APPDATA
+      {38, "/opt"},                       // CSIDL_PROGRAM_FILES
+      {62, "/home"},                      // CSIDL_PROFILES
   };
   for (const auto& c : cases) EXPECT_EQ(Path(c.folder), c.path) << "folder " << c.folder;
 }
@@ -152,8 +144,8 @@ TEST_F(SpecialFolderPathTest, RootFolderLosesItsSeparator) {
 }
 
 TEST_F(SpecialFolderPathTest, VirtualFoldersFlagsAndUnknownValuesFailLeavingPath) {
-  for (int32_t folder : {1, 3, 4, 10, 17, 18, 19, 27, 49, 61, 0x8000, 0x4000, 0xFF00, 15, 50, 60,
-                         -1, 1000})
+  for (int32_t folder :
+       {1, 3, 4, 10, 17, 18, 19, 27, 49, 61, 0x8000, 0x4000, 0xFF00, 15, 50, 60, -1, 1000})
     EXPECT_EQ(Path(folder), "<failed>unchanged") << "folder " << folder;
 }
 
@@ -192,13 +184,9 @@ TEST_F(SpecialFolderPathTest, BrowserBaseFolderCases) {
     std::u16string dir_text;
     std::string base;
   } cases[] = {
-      {u"", home_ + "/Documents"},
-      {u"csidl_appdata", config_},
-      {u"CSIDL_PROFILE", home_},
+      {u"", home_ + "/Documents"},         {u"csidl_appdata", config_}, {u"CSIDL_PROFILE", home_},
       {u"/srv/corvane/", "/srv/corvane/"},  // a plain path stays as written
-      {u"relative\\dir", "relative\\dir"},
-      {u"CSIDL_DRIVES", ""},
-      {u"CSIDL_FLAG_CREATE", ""},
+      {u"relative\\dir", "relative\\dir"}, {u"CSIDL_DRIVES", ""},       {u"CSIDL_FLAG_CREATE", ""},
   };
   for (const auto& c : cases)
     EXPECT_EQ(WideToUtf8(BrowserBaseFolder(c.dir_text)), c.base) << WideToUtf8(c.dir_text);
