@@ -29,40 +29,38 @@ std::string ThreeDigits(size_t n) {
 }  // namespace
 
 bool IsWellFormedUtf8(const std::string& bytes) {
+  // The well-formed multi-byte sequences: lead byte range, number of
+  // continuation bytes, range of the first continuation byte (the others
+  // are 80-BF). This excludes overlong forms, surrogates and code points
+  // above U+10FFFF.
+  struct TForm {
+    unsigned char lead_low, lead_high;
+    size_t continuation;
+    unsigned char second_low, second_high;
+  };
+  static constexpr TForm kForms[] = {
+      {0xC2, 0xDF, 1, 0x80, 0xBF}, {0xE0, 0xE0, 2, 0xA0, 0xBF}, {0xE1, 0xEC, 2, 0x80, 0xBF},
+      {0xED, 0xED, 2, 0x80, 0x9F}, {0xEE, 0xEF, 2, 0x80, 0xBF}, {0xF0, 0xF0, 3, 0x90, 0xBF},
+      {0xF1, 0xF3, 3, 0x80, 0xBF}, {0xF4, 0xF4, 3, 0x80, 0x8F},
+  };
   size_t i = 0;
   while (i < bytes.size()) {
     const unsigned char lead = static_cast<unsigned char>(bytes[i]);
-    size_t extra = 0;
-    unsigned char low = 0x80;
-    unsigned char high = 0xBF;
     if (lead < 0x80) {
       ++i;
       continue;
-    } else if (lead >= 0xC2 && lead <= 0xDF) {
-      extra = 1;
-    } else if (lead == 0xE0) {
-      extra = 2, low = 0xA0;
-    } else if (lead == 0xED) {
-      extra = 2, high = 0x9F;  // no surrogates
-    } else if (lead >= 0xE1 && lead <= 0xEF) {
-      extra = 2;
-    } else if (lead == 0xF0) {
-      extra = 3, low = 0x90;
-    } else if (lead >= 0xF1 && lead <= 0xF3) {
-      extra = 3;
-    } else if (lead == 0xF4) {
-      extra = 3, high = 0x8F;
-    } else {
-      return false;
     }
-    if (i + extra >= bytes.size()) return false;  // cut short
-    for (size_t k = 1; k <= extra; ++k) {
+    const TForm* form = nullptr;
+    for (const TForm& f : kForms)
+      if (lead >= f.lead_low && lead <= f.lead_high) form = &f;
+    if (!form || i + form->continuation >= bytes.size()) return false;
+    for (size_t k = 1; k <= form->continuation; ++k) {
       const unsigned char c = static_cast<unsigned char>(bytes[i + k]);
-      const unsigned char lo = k == 1 ? low : 0x80;
-      const unsigned char hi = k == 1 ? high : 0xBF;
-      if (c < lo || c > hi) return false;
+      const unsigned char low = k == 1 ? form->second_low : 0x80;
+      const unsigned char high = k == 1 ? form->second_high : 0xBF;
+      if (c < low || c > high) return false;
     }
-    i += extra + 1;
+    i += form->continuation + 1;
   }
   return true;
 }

@@ -43,7 +43,9 @@ TEST(IsWellFormedUtf8Test, Table) {
       {"", true},
       {"plain $ ascii", true},
       {kZi + "\xe5\x85\xac", true},
-      {"\xf0\x9f\x98\x80", true},   // U+1F600
+      {"\xf0\x9f\x98\x80", true},
+      {"\xed\x9f\xbf", true},       // U+D7FF, last before the surrogates
+      {"\xf4\x8f\xbf\xbf", true},   // U+10FFFF   // U+1F600
       {"\xc3", false},              // cut short
       {kZi.substr(0, 2), false},    // cut short
       {"\xff", false},              // no lead byte
