@@ -3,7 +3,9 @@
 #include <errno.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <climits>
 #include <set>
 
 #include "app/scoped_env.h"
@@ -162,6 +164,25 @@ TEST(ForceFolderTest, CreatesMissingParentsAndAcceptsExisting) {
   EXPECT_TRUE(ForceFolder(u"/"));
   EXPECT_TRUE(ForceFolder(Utf8ToWide(temp.File("\xe8\xb3\x87\xe6\x96\x99"))));
   EXPECT_TRUE(IsFolder(temp.File("\xe8\xb3\x87\xe6\x96\x99")));
+}
+
+// Short and relative paths are real folders here: only the root ends the
+// climb without creating anything.
+TEST(ForceFolderTest, ShortAndRelativePathsAreCreated) {
+  TTempDir temp;
+  char old_folder[PATH_MAX];
+  ASSERT_NE(getcwd(old_folder, sizeof(old_folder)), nullptr);
+  ASSERT_EQ(chdir(temp.path().c_str()), 0);
+  const bool two_letters = ForceFolder(u"ab");
+  const bool one_name = ForceFolder(u"abc");
+  const bool nested = ForceFolder(u"x/y/");
+  ASSERT_EQ(chdir(old_folder), 0);
+  EXPECT_TRUE(two_letters);
+  EXPECT_TRUE(one_name);
+  EXPECT_TRUE(nested);
+  EXPECT_TRUE(IsFolder(temp.File("ab")));
+  EXPECT_TRUE(IsFolder(temp.File("abc")));
+  EXPECT_TRUE(IsFolder(temp.File("x/y")));
 }
 
 TEST(ForceFolderTest, FailsWithErrnoWhereAFileIsInTheWay) {
