@@ -6,8 +6,26 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <string>
 #include <string_view>
 
 std::string Md5Hex(const void* data, size_t size);
 inline std::string Md5Hex(std::string_view bytes) { return Md5Hex(bytes.data(), bytes.size()); }
+
+// The same digest over bytes that arrive in parts: Update as often as
+// needed, then FinishHex once.
+class TMd5 {
+ public:
+  TMd5();
+  ~TMd5();
+  TMd5(const TMd5&) = delete;
+  TMd5& operator=(const TMd5&) = delete;
+
+  void Update(const void* data, size_t size);
+  std::string FinishHex();
+
+ private:
+  struct TImpl;
+  std::unique_ptr<TImpl> impl_;
+};

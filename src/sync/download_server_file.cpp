@@ -27,6 +27,9 @@ constexpr int32_t kCallAttempts = 3;
 constexpr int kPieceAttempts = 11;
 constexpr int kTargetWaits = 100;
 constexpr auto kTargetWaitPause = std::chrono::milliseconds(200);
+// Local reads (digests, copies of confirmed pieces) go in chunks of this
+// size, so that memory holds one answer and one chunk, never a second piece.
+constexpr int64_t kChunk = 64 * 1024;
 
 constexpr char16_t kStatusAnalysing[] = u"  資料分析中...";
 constexpr char16_t kStatusDownloading[] = u"  資料下載中...";
@@ -113,6 +116,9 @@ class TDownloadRun {
   bool FetchPieces(TFileStream& new_file, std::optional<TFileStream>& reference);
   bool FetchPiece(int64_t offset, int32_t length, TFileStream& new_file,
                   std::optional<TFileStream>& reference);
+  // Appends length bytes of the reference file, from offset on.
+  void CopyFromReference(TFileStream& reference, int64_t offset, int32_t length,
+                         TFileStream& new_file);
   bool Finish(TFileStream& new_file, std::optional<TFileStream>& reference);
 
   const std::u16string& login_key_;
@@ -133,7 +139,7 @@ class TDownloadRun {
   int32_t server_size_ = 0;
   std::u16string creation_time_text_, access_time_text_, write_time_text_;
   TMyStreams digests_;   // piece key -> piece digest
-  std::string buffer_;   // one piece, for digests and local copies
+  std::string buffer_;   // one chunk, for digests and local copies
   TMemoryStream answer_;  // one piece answer at a time
 };
 
@@ -212,7 +218,7 @@ bool TDownloadRun::PrepareReferenceFile() {
 }
 
 bool TDownloadRun::DigestReferenceFile() {
-  buffer_.resize(static_cast<size_t>(piece_size_));
+  buffer_.resize(kChunk);
   TFileStream reference = FileIsPresent(reference_file_)
                               ? TFileStream::OpenReadWriteShareRead(reference_file_)
                               : TFileStream::Create(reference_file_);
@@ -222,14 +228,23 @@ bool TDownloadRun::DigestReferenceFile() {
   for (int64_t pass = 0;;) {
     if (Terminating()) return Fail(kStopped);
     ProgressStep(++pass);
+    // One piece: up to PieceSize bytes, read and digested in chunks.
     const int64_t offset = reference.Position();
-    const int64_t got = reference.Read(buffer_.data(), piece_size_);
+    TMd5 md5;
+    int64_t got = 0;
+    while (got < piece_size_) {
+      const int64_t n =
+          reference.Read(buffer_.data(), std::min<int64_t>(kChunk, piece_size_ - got));
+      if (n < 1) break;
+      md5.Update(buffer_.data(), static_cast<size_t>(n));
+      got += n;
+    }
     if (got < 1) break;
     // Keys carry 32-bit offsets; the server's files are smaller than 2 GiB,
     // so pieces beyond that can never be asked for.
     if (offset > INT32_MAX) break;
     digests_.AddText(PieceKey(static_cast<int32_t>(offset), static_cast<int32_t>(got)),
-                     AsciiToWide(Md5Hex(buffer_.data(), static_cast<size_t>(got))));
+                     AsciiToWide(md5.FinishHex()));
   }
   return true;
 }
@@ -273,10 +288,8 @@ bool TDownloadRun::FetchPiece(int64_t offset, int32_t length, TFileStream& new_f
     const std::string_view got(answer_.Memory(), static_cast<size_t>(answer_.Size()));
     if (!digest_bytes.empty() && got == digest_bytes) {
       // The server's piece has the digest of ours: copy it locally.
-      reference->SetPosition(offset);
-      if (reference->Read(buffer_.data(), length) != length)
-        throw EUnexpected("reference file shorter than a confirmed piece");
-      new_file.WriteBuffer(buffer_.data(), length);
+      answer_.Clear();
+      CopyFromReference(*reference, offset, length, new_file);
       return true;
     }
     if (answer_.Size() == length) {
@@ -290,6 +303,18 @@ bool TDownloadRun::FetchPiece(int64_t offset, int32_t length, TFileStream& new_f
   }
   answer_.Clear();
   return Fail(last_error);
+}
+
+void TDownloadRun::CopyFromReference(TFileStream& reference, int64_t offset, int32_t length,
+                                     TFileStream& new_file) {
+  buffer_.resize(kChunk);
+  reference.SetPosition(offset);
+  for (int64_t done = 0; done < length;) {
+    const int64_t n = reference.Read(buffer_.data(), std::min<int64_t>(kChunk, length - done));
+    if (n < 1) throw EUnexpected("reference file shorter than a confirmed piece");
+    new_file.WriteBuffer(buffer_.data(), n);
+    done += n;
+  }
 }
 
 bool TDownloadRun::Finish(TFileStream& new_file, std::optional<TFileStream>& reference) {

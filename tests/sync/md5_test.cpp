@@ -29,4 +29,14 @@ TEST(Md5HexTest, BinaryAndLargeInputs) {
   EXPECT_EQ(Md5Hex(std::string(1000000, 'a')), "7707D6AE4E027C70EEA2A935C2296F21");
 }
 
+TEST(Md5Test, PartsGiveTheDigestOfTheWhole) {
+  const std::string text = "12345678901234567890123456789012345678901234567890123456789012345678901234567890";
+  for (size_t cut : {size_t{0}, size_t{1}, size_t{63}, size_t{64}, text.size()}) {
+    TMd5 md5;
+    md5.Update(text.data(), cut);
+    md5.Update(text.data() + cut, text.size() - cut);
+    EXPECT_EQ(md5.FinishHex(), "57EDF4A22BE3C955AC49DA2E2107B67A") << cut;
+  }
+}
+
 }  // namespace
