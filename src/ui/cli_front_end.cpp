@@ -49,8 +49,7 @@ class TTerminalBar : public TProgressBar {
     if (drawn_ && drawn_position_ == position_ && drawn_maximum_ == maximum_) return;
     drawn_position_ = position_;
     drawn_maximum_ = maximum_;
-    const int filled =
-        maximum_ > 0 ? static_cast<int>(position_ * kBarWidth / maximum_) : 0;
+    const int filled = maximum_ > 0 ? static_cast<int>(position_ * kBarWidth / maximum_) : 0;
     err_ << "\r[" << std::string(filled, '#') << std::string(kBarWidth - filled, ' ') << "] "
          << position_ << '/' << maximum_ << std::flush;
     drawn_ = true;

@@ -17,8 +17,8 @@
 // Exit status of the terminal front end.
 enum TCliExit : int {
   kCliBrowserStarted = 0,
-  kCliOther = 1,            // bad port box, stopped by Ctrl-C, anything else
-  kCliServerNotAlive = 2,   // "網站不存在" (the address is refused there too)
+  kCliOther = 1,           // bad port box, stopped by Ctrl-C, anything else
+  kCliServerNotAlive = 2,  // "網站不存在" (the address is refused there too)
   kCliDownloadFailed = 3,
   kCliBrowserNotStarted = 4,
 };

@@ -24,9 +24,10 @@
 
 namespace {
 
-const char* const kKeys[] = {"CORVANEBOOT", "BASE",      "PORT",          "LOGINTYPE",
-                             "CM_NO",       "LOGINID",   "LOGINPASW",     "CORVANEWEBDIR",
-                             "PARENT_EXENAME", "PARENT_PARENT_EXENAME", "PROXY_TYPE"};
+const char* const kKeys[] = {
+    "CORVANEBOOT", "BASE",      "PORT",          "LOGINTYPE",      "CM_NO",
+    "LOGINID",     "LOGINPASW", "CORVANEWEBDIR", "PARENT_EXENAME", "PARENT_PARENT_EXENAME",
+    "PROXY_TYPE"};
 
 // The eleven (key, decoded value) pairs, or an error text.
 bool DecodeLaunchString(const QByteArray& text, std::vector<std::pair<QString, QString>>& values,
@@ -81,8 +82,7 @@ int main(int argc, char** argv) {
   std::vector<std::pair<QString, QString>> values;
   QString error;
   if (!DecodeLaunchString(QByteArray(argv[1]), values, error)) {
-    std::fprintf(stderr, "nimbara-demo: malformed launch string: %s\n",
-                 error.toUtf8().constData());
+    std::fprintf(stderr, "nimbara-demo: malformed launch string: %s\n", error.toUtf8().constData());
     return 1;
   }
   for (const auto& [key, value] : values)

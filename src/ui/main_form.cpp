@@ -123,10 +123,9 @@ class TCorvaneBootMainForm::TFrontEnd : public TStartFrontEnd {
 };
 
 TCorvaneBootMainForm::TCorvaneBootMainForm(QWidget* parent)
-    : QWidget(parent,
-              Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                  Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
-                  Qt::MSWindowsFixedSizeDialogHint) {
+    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                          Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
+                          Qt::MSWindowsFixedSizeDialogHint) {
   InitResources();
   setObjectName(QStringLiteral("CorvaneBootMainForm"));
   setWindowTitle(QStringLiteral("澄嶺資訊系統啟動程式"));
@@ -223,8 +222,7 @@ std::u16string TCorvaneBootMainForm::TranslateText(const std::u16string& text) c
   return ::TranslateText(LanguageCode, text);
 }
 
-void TCorvaneBootMainForm::FillFromLaunchParams(const TLaunchParams& params,
-                                                int32_t proxy_type) {
+void TCorvaneBootMainForm::FillFromLaunchParams(const TLaunchParams& params, int32_t proxy_type) {
   TntLabel4->setText(QString::number(params.FromCommandLine));
   TntLabel4->adjustSize();
   TntEdit1->setText(Q(params.ServerHost));

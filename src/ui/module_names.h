@@ -7,16 +7,15 @@
 #pragma once
 
 #include <array>
-#include <utility>
 #include <string>
+#include <utility>
 #include <vector>
 
 inline constexpr std::array<const char16_t*, 19> kModuleNames = {
-    u"會計總帳系統",     u"進銷存管理系統",   u"人事薪資系統",   u"生產管理系統",
-    u"採購管理系統",     u"應收帳款系統",     u"應付帳款系統",   u"固定資產系統",
-    u"庫存管理系統",     u"客戶關係管理系統", u"品質管理系統",   u"出勤管理系統",
-    u"專案管理系統",     u"報表查詢系統",     u"文件管理系統",   u"電子簽核系統",
-    u"預算控制系統",     u"物流配送系統",     u"權限設定系統",
+    u"會計總帳系統", u"進銷存管理系統", u"人事薪資系統", u"生產管理系統", u"採購管理系統",
+    u"應收帳款系統", u"應付帳款系統",   u"固定資產系統", u"庫存管理系統", u"客戶關係管理系統",
+    u"品質管理系統", u"出勤管理系統",   u"專案管理系統", u"報表查詢系統", u"文件管理系統",
+    u"電子簽核系統", u"預算控制系統",   u"物流配送系統", u"權限設定系統",
 };
 
 inline constexpr char16_t kLanguageChinese[] = u"L0404";
@@ -47,7 +46,8 @@ inline const std::vector<std::pair<std::u16string, std::u16string>>& TextTable()
       const char16_t ones = static_cast<char16_t>(u'0' + (i + 1) % 10);
       rows.push_back({name, std::u16string(u"WEB") + tens + ones + u"(" + shown + u")"});
     }
-    rows.push_back({u"檢查元件，若是第一次使用，所需時間較久", u"Checking objects. Please wait....."});
+    rows.push_back(
+        {u"檢查元件，若是第一次使用，所需時間較久", u"Checking objects. Please wait....."});
     rows.push_back({u"元件檢查失敗，請重試....", u"Check fail. Please try to login again."});
     rows.push_back({u"檢查完成，開始讀取登入資料.....", u"Reading login data"});
     rows.push_back(

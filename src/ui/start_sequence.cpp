@@ -54,8 +54,7 @@ void AllowExecution(const std::u16string& path) {
 
 std::u16string AddressFolderProblem(const std::u16string& address) {
   if (address.empty()) return u"網站名稱是空的，無法當作資料夾名稱";
-  if (address == u"." || address == u"..")
-    return u"網站名稱不能是 . 或 ..： " + address;
+  if (address == u"." || address == u"..") return u"網站名稱不能是 . 或 ..： " + address;
   if (address.find(u'\0') != std::u16string::npos) return u"網站名稱不能含有 NUL 字元";
   if (address.find(u'/') != std::u16string::npos) return u"網站名稱不能含有 /： " + address;
   return {};
@@ -123,10 +122,9 @@ TStartResult TntButton1Click(TStartFrontEnd& front) {
   TRunControl run;
   run.ProcessMessages = [&front] { front.ProcessMessages(); };
   run.Terminated = &front.Terminated();
-  if (!DownloadServerFile(kLoginKey, address, port, server_file_name, browser_path,
-                          result.message, front.ProgressBar(), nullptr, &front.StatusLine(),
-                          kDownloadPieceSize, true, true, true, true, u"download",
-                          u"downloadtemp", run)) {
+  if (!DownloadServerFile(kLoginKey, address, port, server_file_name, browser_path, result.message,
+                          front.ProgressBar(), nullptr, &front.StatusLine(), kDownloadPieceSize,
+                          true, true, true, true, u"download", u"downloadtemp", run)) {
     result.outcome = TStartOutcome::kDownloadFailed;
     return result;
   }

@@ -26,7 +26,9 @@ class LauncherProcessTest : public ::testing::Test {
   std::vector<std::string> Env() const {
     return {"QT_QPA_PLATFORM=offscreen", "DISPLAY", "WAYLAND_DISPLAY", "HOME=" + home_.path()};
   }
-  std::string BrowserPath() const { return home_.File("CorvaneBoot/127.0.0.1/CorvaneWeb/Nimbara.exe"); }
+  std::string BrowserPath() const {
+    return home_.File("CorvaneBoot/127.0.0.1/CorvaneWeb/Nimbara.exe");
+  }
   std::string Recorded(int timeout_ms = 10000) const {
     return WaitForFile(BrowserPath() + ".arg", timeout_ms);
   }
@@ -112,14 +114,19 @@ TEST_F(LauncherProcessTest, TerminalFailuresEndWithTheirExitStatus) {
   const TCase cases[] = {
       {"no usable parameters", RecordingBrowserScript(), nullptr, "none", 2, "網站不存在\n",
        nullptr},
+      {"port with letters", RecordingBrowserScript(), nullptr, "127.0.0.1$80a$1$", 2,
+       "網站不存在\n", nullptr},
       // The second line is the command call's message.
-      {"server unreachable", RecordingBrowserScript(), nullptr, Params(nobody), 2,
-       "網站不存在\n", "\n"},
+      {"server unreachable", RecordingBrowserScript(), nullptr, Params(nobody), 2, "網站不存在\n",
+       "\n"},
       {"answer other than RESULTOK", RecordingBrowserScript(), "RESULTNO", Params(0), 2,
        "網站不存在\n", nullptr},
       {"download fails", "", nullptr, Params(0), 3, "", "錯誤訊息："},
-      {"browser cannot start", std::string("\x7f" "ELF broken", 11), nullptr, Params(0), 4, "",
-       "無法啟動： "},
+      {"browser cannot start",
+       std::string("\x7f"
+                   "ELF broken",
+                   11),
+       nullptr, Params(0), 4, "", "無法啟動： "},
   };
   for (const TCase& c : cases) {
     SCOPED_TRACE(c.what);
@@ -150,9 +157,9 @@ TEST_F(LauncherProcessTest, StampedCopiesReachTheStampedServerWithoutArgument) {
   for (const std::string program : {"corvaneboot-cli", "corvaneboot"}) {
     SCOPED_TRACE(program);
     const std::string copy = copies.File(program + "-stamped");
-    const TProcessResult stamp = RunProgram(
-        BinPath("corvaneboot-stamp"), {BinPath(program), copy, Params(server_.port(), 0)}, {},
-        30000);
+    const TProcessResult stamp =
+        RunProgram(BinPath("corvaneboot-stamp"),
+                   {BinPath(program), copy, Params(server_.port(), 0)}, {}, 30000);
     ASSERT_EQ(stamp.exit_code, 0) << stamp.err;
     std::filesystem::remove(BrowserPath() + ".arg");
 
@@ -168,10 +175,10 @@ TEST_F(LauncherProcessTest, StampedCopiesReachTheStampedServerWithoutArgument) {
 TEST_F(LauncherProcessTest, TerminalWithEmptyBlocksShowsTheShortStringThreeTimes) {
   TTempDir copies;
   const std::string copy = copies.File("corvaneboot-cli-empty");
-  ASSERT_EQ(RunProgram(BinPath("corvaneboot-stamp"), {BinPath("corvaneboot-cli"), copy, ""}, {},
-                       30000)
-                .exit_code,
-            0);
+  ASSERT_EQ(
+      RunProgram(BinPath("corvaneboot-stamp"), {BinPath("corvaneboot-cli"), copy, ""}, {}, 30000)
+          .exit_code,
+      0);
   const TProcessResult run = RunProgram(copy, {}, Env(), 30000);
   EXPECT_EQ(run.exit_code, 2);
   EXPECT_EQ(run.err, "mPARA_STR:\nmPARA_STR:\nmPARA_STR:\n網站不存在\n");
@@ -185,8 +192,8 @@ TEST_F(LauncherProcessTest, DemoBrowserPrintsTheDecodedValues) {
       "CORVANEBOOT=TRUE,BASE=MTI3LjAuMC4x,PORT=ODA=,LOGINTYPE=LTE=,CM_NO=,"
       "LOGINID=5L2/55So6ICF,LOGINPASW=,CORVANEWEBDIR=,PARENT_EXENAME=,"
       "PARENT_PARENT_EXENAME=,PROXY_TYPE=MA==";
-  const TProcessResult run =
-      RunProgram(BinPath("nimbara-demo"), {launch}, {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"}, 10000);
+  const TProcessResult run = RunProgram(BinPath("nimbara-demo"), {launch},
+                                        {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"}, 10000);
   EXPECT_EQ(run.exit_code, 0) << run.err;
   EXPECT_EQ(run.out,
             "CORVANEBOOT=TRUE\nBASE=127.0.0.1\nPORT=80\nLOGINTYPE=-1\nCM_NO=\nLOGINID=使用者\n"

@@ -74,8 +74,8 @@ TEST_F(MainFormTest, WindowCaptionSizeBorderAndFont) {
   // Every Chinese character the window shows is in the font, so none is
   // drawn as a box.
   const QRawFont raw = QRawFont::fromFont(form.font());
-  const QString shown = form.windowTitle() + form.TntLabel1->text() +
-                        form.TntButton1->text() + form.TntButton2->text() + QStringLiteral("網站不存在");
+  const QString shown = form.windowTitle() + form.TntLabel1->text() + form.TntButton1->text() +
+                        form.TntButton2->text() + QStringLiteral("網站不存在");
   for (const QChar c : shown) EXPECT_TRUE(raw.supportsCharacter(c)) << QString(c).toStdString();
   for (const std::u16string& name : form.ModuleList) {
     for (const QChar c : QString::fromStdU16String(name))
@@ -143,8 +143,8 @@ TEST_F(MainFormTest, ControlsInCreationOrderWithTheirTextsAndPlaces) {
   EXPECT_FALSE(form.Label15->isVisibleTo(&form));
   // Transparent labels draw no background of their own; TntLabel2 does.
   EXPECT_TRUE(form.TntLabel2->autoFillBackground());
-  for (QLabel* label : {form.TntLabel1, form.TntLabel3, form.TntLabel4, form.TntLabel5,
-                        form.Label15})
+  for (QLabel* label :
+       {form.TntLabel1, form.TntLabel3, form.TntLabel4, form.TntLabel5, form.Label15})
     EXPECT_FALSE(label->autoFillBackground()) << label->objectName().toStdString();
 }
 
@@ -235,10 +235,11 @@ TEST_F(MainFormTest, TranslateTextFollowsTheLanguageCode) {
       {kModuleNames[2], u"WEB03(" + std::u16string(kModuleNames[2]) + u")"},
       {kModuleNames[16], u"WEB17(" + std::u16string(kModuleNames[16]) + u")"},
       {kModuleNames[17], kModuleNames[17]},  // no code
-      {u"網站 ", u"網站 "},                 // whole text only
+      {u"網站 ", u"網站 "},                  // whole text only
   };
   for (const TCase& c : cases)
-    EXPECT_EQ(form.TranslateText(c.text), c.english) << QString::fromStdU16String(c.text).toStdString();
+    EXPECT_EQ(form.TranslateText(c.text), c.english)
+        << QString::fromStdU16String(c.text).toStdString();
 
   // Any other code is Chinese.
   form.LanguageCode = u"L0411";

@@ -77,8 +77,8 @@ class StartSequenceTest : public ::testing::Test {
 };
 
 TEST(AddressFolderProblemTest, RefusesTextsThatCannotBeOneFolderName) {
-  const std::u16string refused[] = {u"", u".", u"..", u"a/b", u"/", u"../x",
-                                    std::u16string(u"ab\0c", 4)};
+  const std::u16string refused[] = {
+      u"", u".", u"..", u"a/b", u"/", u"../x", std::u16string(u"ab\0c", 4)};
   for (const std::u16string& text : refused)
     EXPECT_FALSE(AddressFolderProblem(text).empty()) << WideToUtf8(text);
   const std::u16string accepted[] = {u"127.0.0.1", u"server.example", u"...", u"a\\b", u"伺服器"};
@@ -99,11 +99,9 @@ TEST_F(StartSequenceTest, AliveCheckNeedsExactlyResultOk) {
     bool message_expected;
   };
   const TCase cases[] = {
-      {"resultok", true, false},
-      {"RESULTOK ", true, false},
-      {"RESULTOKAY", true, false},
-      {"", true, false},
-      {"伺服器忙碌", false, true},  // an error answer: its text is the message
+      {"resultok", true, false}, {"RESULTOK ", true, false},  {"RESULTOKAY", true, false},
+      {"", true, false},         {"伺服器忙碌", false, true},  // an error answer: its text is the
+                                                               // message
   };
   for (const TCase& c : cases) {
     SCOPED_TRACE(c.payload);
@@ -158,9 +156,9 @@ TEST_F(StartSequenceTest, DownloadsStartsTheBrowserAndCloses) {
   std::vector<std::string> keys;
   std::map<std::string, std::string> values = DecodeLaunchString(recorded, &keys);
   const std::vector<std::string> expected_keys = {
-      "CORVANEBOOT", "BASE",          "PORT",           "LOGINTYPE",
-      "CM_NO",       "LOGINID",       "LOGINPASW",      "CORVANEWEBDIR",
-      "PARENT_EXENAME", "PARENT_PARENT_EXENAME", "PROXY_TYPE"};
+      "CORVANEBOOT", "BASE",      "PORT",          "LOGINTYPE",      "CM_NO",
+      "LOGINID",     "LOGINPASW", "CORVANEWEBDIR", "PARENT_EXENAME", "PARENT_PARENT_EXENAME",
+      "PROXY_TYPE"};
   EXPECT_EQ(keys, expected_keys);
   EXPECT_EQ(values["CORVANEBOOT"], "TRUE");
   EXPECT_EQ(values["BASE"], "127.0.0.1");
@@ -216,7 +214,10 @@ TEST_F(StartSequenceTest, FailedDownloadLeavesTheFolderAndTheWindow) {
 
 TEST_F(StartSequenceTest, BrowserThatCannotStartLeavesTheWindowOpen) {
   // Not a program in any format the system can run.
-  server_.PublishBrowser(std::string("\x7f" "ELF broken", 11));
+  server_.PublishBrowser(
+      std::string("\x7f"
+                  "ELF broken",
+                  11));
   const TStartResult result = TntButton1Click(front_);
   EXPECT_EQ(result.outcome, TStartOutcome::kBrowserNotStarted);
   EXPECT_TRUE(PathExists(BrowserPath()));

@@ -21,12 +21,12 @@ namespace {
 
 void PostClick(QWidget* button) {
   const QPointF corner(1, 1);
-  QCoreApplication::postEvent(button, new QMouseEvent(QEvent::MouseButtonPress, corner, corner,
-                                                      Qt::LeftButton, Qt::LeftButton,
-                                                      Qt::NoModifier));
-  QCoreApplication::postEvent(button, new QMouseEvent(QEvent::MouseButtonRelease, corner, corner,
-                                                      Qt::LeftButton, Qt::NoButton,
-                                                      Qt::NoModifier));
+  QCoreApplication::postEvent(
+      button, new QMouseEvent(QEvent::MouseButtonPress, corner, corner, Qt::LeftButton,
+                              Qt::LeftButton, Qt::NoModifier));
+  QCoreApplication::postEvent(
+      button, new QMouseEvent(QEvent::MouseButtonRelease, corner, corner, Qt::LeftButton,
+                              Qt::NoButton, Qt::NoModifier));
 }
 
 TEST(WindowDownloadTest, ExitButtonStopsTheDownloadAtItsNextStep) {
@@ -36,8 +36,7 @@ TEST(WindowDownloadTest, ExitButtonStopsTheDownloadAtItsNextStep) {
 
   TTestServer server;
   // 12 MiB behind a script, so that a finished run can start it.
-  const std::string browser = RecordingBrowserScript() + "exit 0\n" +
-                              ExecutableLikeBytes(12 << 20);
+  const std::string browser = RecordingBrowserScript() + "exit 0\n" + ExecutableLikeBytes(12 << 20);
   const uint64_t pieces = (browser.size() + 524287) / 524288;
   server.PublishBrowser(browser);
   server.Start();
