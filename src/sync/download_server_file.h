@@ -6,9 +6,27 @@
 // download) already holds being confirmed by MD5 digest instead of
 // transferred; at the end the new file gets the server's times and replaces
 // the target. Runs on the calling (main) thread; not re-entrant.
+//
+// Result: true when the file was found unchanged or the download completed
+// (with ReplaceTarget, including the replacement). ErrorText is written only
+// on reported failures; unexpected ones (an unusable file information
+// answer, a work file that cannot be opened, an unreadable time text) give
+// false and leave it as it was. Work files of an interrupted run stay and
+// let the next run resume.
+//
+// Beyond the plain steps:
+//   - a piece answer that is neither the confirmed digest nor exactly the
+//     asked length is a failed attempt; after the last attempt the run fails
+//     with "下載的資料長度不符： " + the server file name and the numbers;
+//   - a negative server size counts as an unusable answer;
+//   - the target is replaced by one rename of the flushed new file (never a
+//     moment without a target), keeping the target's permission bits (0644
+//     for a new file); a failure there reports "無法改變檔名： " + new file +
+//     " => " + target.
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "pack/progress.h"

@@ -313,6 +313,20 @@ TEST_F(DownloadTest, ChangedPiecesAloneAreTransferred) {
   EXPECT_TRUE(SameBytes(ReadFileBytes(target_), content));
 }
 
+TEST_F(DownloadTest, PieceAsLongAsADigestIsStillData) {
+  // 32 bytes on both sides but different: the digest goes along, the server
+  // answers with its 32 bytes, which are data, not a confirmation.
+  const std::string content = "0123456789ABCDEF0123456789ABCDEF";
+  Serve(content);
+  WriteFileBytes(target_, "FEDCBA9876543210FEDCBA9876543210");
+  std::u16string error;
+  ASSERT_TRUE(Download(error)) << Narrow(error);
+  ASSERT_EQ(Pieces().size(), 1u);
+  EXPECT_EQ(Pieces()[0].digest.size(), 32u);
+  EXPECT_EQ(Counters().data_pieces, 1u);
+  EXPECT_EQ(ReadFileBytes(target_), content);
+}
+
 TEST_F(DownloadTest, CancelledRunIsResumedByTheNextOne) {
   const std::string old_content = "an older browser";
   WriteFileBytes(target_, old_content);
