@@ -7,6 +7,8 @@
 // itself as soon as the window is shown.
 #include <QApplication>
 #include <QMessageBox>
+#include <cstdio>
+#include <cstdlib>
 #include <string>
 
 #include "app/launch_params.h"
@@ -25,9 +27,21 @@ class TMessageBoxSink : public TMessageSink {
   }
 };
 
+bool Set(const char* name) {
+  const char* value = std::getenv(name);
+  return value && *value;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Without any display the window cannot open; say so instead of letting
+  // the toolkit abort.
+  if (!Set("QT_QPA_PLATFORM") && !Set("DISPLAY") && !Set("WAYLAND_DISPLAY")) {
+    std::fputs("corvaneboot: no display (DISPLAY is not set); use corvaneboot-cli\n", stderr);
+    return 1;
+  }
+
   // Taken before the application object, which may consume arguments of
   // its own.
   const std::u16string first_argument = argc > 1 ? Utf8ToWide(argv[1]) : std::u16string();

@@ -75,6 +75,16 @@ TEST_F(LauncherProcessTest, WindowStaysOpenWhenTheServerIsNotAlive) {
   EXPECT_FALSE(PathExists(BrowserPath()));
 }
 
+TEST_F(LauncherProcessTest, WindowWithoutDisplayPointsToTheTerminalFrontEnd) {
+  server_.PublishBrowser(RecordingBrowserScript());
+  const TProcessResult run =
+      RunProgram(BinPath("corvaneboot"), {Params(server_.port())},
+                 {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY", "HOME=" + home_.path()}, 10000);
+  EXPECT_EQ(run.exit_code, 1);
+  EXPECT_NE(run.err.find("corvaneboot-cli"), std::string::npos) << run.err;
+  EXPECT_EQ(server_.server().Counters().requests, 0u);
+}
+
 TEST_F(LauncherProcessTest, TerminalStartsTheBrowserAndPrintsTheValues) {
   server_.PublishBrowser(RecordingBrowserScript());
   const TProcessResult run =
