@@ -15,7 +15,7 @@ const char16_t kSendWithoutBodyFailed[] = u"連線主機失敗E021：HttpSendReq
 
 }  // namespace
 
-TCheckConnectThread::TCheckConnectThread(THttpSession* session) {
+TCheckConnectThread::TCheckConnectThread(TTransportSession* session) {
   if (session != nullptr) session->SetStatusCallback(&LinkStatusCallback);
 }
 

@@ -34,14 +34,14 @@ class TCheckConnectThread {
   using TClock = std::chrono::steady_clock;
 
   // session may be null (then no callback is registered).
-  explicit TCheckConnectThread(THttpSession* session);
+  explicit TCheckConnectThread(TTransportSession* session);
   ~TCheckConnectThread();
   TCheckConnectThread(const TCheckConnectThread&) = delete;
   TCheckConnectThread& operator=(const TCheckConnectThread&) = delete;
 
   void SetHeaders(const std::string& headers) { FHeaders = headers; }
   void SetBody(TMemoryStream* body) { FBody = body; }
-  void SetRequest(THttpRequest* request) { FRequest = request; }
+  void SetRequest(TTransportRequest* request) { FRequest = request; }
 
   // Starts Execute on its own thread; throws std::system_error when the
   // thread cannot be created. Only the first call starts it.
@@ -83,7 +83,7 @@ class TCheckConnectThread {
   // whatever happened.
   void Execute();
 
-  THttpRequest* FRequest = nullptr;
+  TTransportRequest* FRequest = nullptr;
   std::string FHeaders;
   TMemoryStream* FBody = nullptr;
   std::u16string FErrorText;

@@ -11,7 +11,7 @@ int32_t ReceiveTimeout = 180000;
 int32_t DataSendTimeout = 180000;
 int32_t DataReceiveTimeout = 180000;
 
-void SetLinkOptions(THttpSession& session) {
+void SetLinkOptions(TTransportSession& session) {
   session.SetOption(THttpOption::ConnectTimeout, ConnectTimeout);
   session.SetOption(THttpOption::SendTimeout, SendTimeout);
   session.SetOption(THttpOption::ReceiveTimeout, ReceiveTimeout);

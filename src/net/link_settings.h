@@ -21,4 +21,4 @@ extern int32_t DataReceiveTimeout;   // 180000
 
 // Sets the five time-outs on the session (connect first, then send, receive,
 // data send, data receive); results are ignored.
-void SetLinkOptions(THttpSession& session);
+void SetLinkOptions(TTransportSession& session);

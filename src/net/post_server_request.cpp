@@ -60,7 +60,7 @@ TAttemptOutcome RunAttempt(const std::string& object_name, const std::u16string&
   TAttemptOutcome outcome;
   std::string header_block;
 
-  std::unique_ptr<THttpSession> session =
+  std::unique_ptr<TTransportSession> session =
       OpenHttpSession(UserAgent, ProxyType == 1 ? THttpAccess::Direct
                                                 : THttpAccess::Preconfigured);
   if (session == nullptr) {
@@ -68,14 +68,14 @@ TAttemptOutcome RunAttempt(const std::string& object_name, const std::u16string&
     return outcome;
   }
   std::unique_ptr<TCheckConnectThread> worker;
-  std::unique_ptr<THttpConnection> connection;
-  std::unique_ptr<THttpRequest> request;
+  std::unique_ptr<TTransportConnection> connection;
+  std::unique_ptr<TTransportRequest> request;
   std::unique_ptr<TMemoryStream> body;
   struct TCleanup {
-    std::unique_ptr<THttpSession>& session;
+    std::unique_ptr<TTransportSession>& session;
     std::unique_ptr<TCheckConnectThread>& worker;
-    std::unique_ptr<THttpConnection>& connection;
-    std::unique_ptr<THttpRequest>& request;
+    std::unique_ptr<TTransportConnection>& connection;
+    std::unique_ptr<TTransportRequest>& request;
     std::unique_ptr<TMemoryStream>& body;
     ~TCleanup() {
       if (request) request->Close();

@@ -38,7 +38,7 @@ std::u16string TooLargeText(int64_t size) {
          Decimal(kMaxAnswerBytes);
 }
 
-bool Read(THttpRequest* request, std::string& into, uint32_t count) {
+bool Read(TTransportRequest* request, std::string& into, uint32_t count) {
   std::string buffer(count, '\0');
   uint32_t got = 0;
   const bool ok = request->Read(buffer.data(), count, got);
@@ -46,7 +46,7 @@ bool Read(THttpRequest* request, std::string& into, uint32_t count) {
   return ok;
 }
 
-bool ReadAnswer(THttpRequest* Request, TStream& Response, int32_t TimeLimit,
+bool ReadAnswer(TTransportRequest* Request, TStream& Response, int32_t TimeLimit,
                 TCheckConnectThread* Worker, std::u16string& ErrorText) {
   if (Request == nullptr) {
     ErrorText = u"資料讀取失敗";
@@ -179,7 +179,7 @@ bool ReadAnswer(THttpRequest* Request, TStream& Response, int32_t TimeLimit,
 
 }  // namespace
 
-bool ReadServerResponse(THttpRequest* Request, TStream& Response, int32_t TimeLimit,
+bool ReadServerResponse(TTransportRequest* Request, TStream& Response, int32_t TimeLimit,
                         TCheckConnectThread* Worker, std::u16string& ErrorText) {
   try {
     return ReadAnswer(Request, Response, TimeLimit, Worker, ErrorText);

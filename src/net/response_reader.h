@@ -32,7 +32,7 @@ inline constexpr int64_t kMaxAnswerBytes = 256LL << 20;
 // counts as 180 seconds. Worker (may be null) tells through FLastStatus
 // whether the transport reported the connection closed. ErrorText is not
 // cleared at entry; on false it holds the message. Never throws.
-bool ReadServerResponse(THttpRequest* Request, TStream& Response, int32_t TimeLimit,
+bool ReadServerResponse(TTransportRequest* Request, TStream& Response, int32_t TimeLimit,
                         TCheckConnectThread* Worker, std::u16string& ErrorText);
 
 // When failed is true and the transport has a message for the calling

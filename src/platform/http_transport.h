@@ -24,7 +24,7 @@
 //
 // Threads: a session, its connections and requests are used by one thread at
 // a time, handed over with proper synchronisation (the link's worker sends,
-// the caller reads afterwards). THttpRequest::Close may be called from any
+// the caller reads afterwards). TTransportRequest::Close may be called from any
 // thread at any time.
 #pragma once
 
@@ -57,9 +57,9 @@ enum class THttpOption {
   DataReceiveTimeout = 8,
 };
 
-class THttpRequest {
+class TTransportRequest {
  public:
-  virtual ~THttpRequest() = default;
+  virtual ~TTransportRequest() = default;
 
   // Sends the request with the raw header block and body (the body memory
   // must stay valid until Send returns). Blocks until the answer's status line
@@ -81,32 +81,32 @@ class THttpRequest {
   virtual bool Read(void* buffer, uint32_t count, uint32_t& count_read) = 0;
 };
 
-class THttpConnection {
+class TTransportConnection {
  public:
-  virtual ~THttpConnection() = default;
+  virtual ~TTransportConnection() = default;
   // A POST (or other verb) request for object_name; nullptr when the verb or
   // object name cannot be sent.
-  virtual std::unique_ptr<THttpRequest> OpenRequest(const std::string& verb,
+  virtual std::unique_ptr<TTransportRequest> OpenRequest(const std::string& verb,
                                                     const std::string& object_name,
                                                     const std::vector<std::string>& accept_types,
                                                     void* context) = 0;
 };
 
-class THttpSession {
+class TTransportSession {
  public:
-  virtual ~THttpSession() = default;
+  virtual ~TTransportSession() = default;
   // Sets a time-out; false for an unknown option or a negative value.
   virtual bool SetOption(THttpOption option, int32_t milliseconds) = 0;
   // Registers (or, with nullptr, removes) the status callback.
   virtual void SetStatusCallback(THttpStatusCallback callback) = 0;
   // A connection to host:port (port 0: 80); nullptr when the host name cannot
   // be used. Nothing goes on the wire before a request is sent.
-  virtual std::unique_ptr<THttpConnection> Connect(const std::string& host, uint16_t port,
+  virtual std::unique_ptr<TTransportConnection> Connect(const std::string& host, uint16_t port,
                                                    void* context) = 0;
 };
 
 // A session; nullptr when the transport cannot be set up.
-std::unique_ptr<THttpSession> OpenHttpSession(const std::string& user_agent, THttpAccess access);
+std::unique_ptr<TTransportSession> OpenHttpSession(const std::string& user_agent, THttpAccess access);
 
 // The transport's message for the last failing call on this thread, empty
 // when the thread's last transport call succeeded.

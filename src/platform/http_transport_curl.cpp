@@ -184,7 +184,7 @@ void SplitHeaderBlock(const std::string& block, std::vector<std::string>& lines,
   }
 }
 
-class TCurlRequest final : public THttpRequest {
+class TCurlRequest final : public TTransportRequest {
  public:
   TCurlRequest(std::shared_ptr<TSessionState> session, std::string url,
                std::vector<std::string> accept_types, void* context)
@@ -331,7 +331,7 @@ class TCurlRequest final : public THttpRequest {
   // or the transfer failed and nothing is left to read.
   bool Pump() {
     if (closed_.load()) return Fail("The request was closed");
-    if (!sent_ || !added_) return Fail("The request was not sent");
+    if (!sent_ || (!added_ && !transfer_done_)) return Fail("The request was not sent");
     if (received_offset_ < received_.size()) return true;
     if (!reading_) {
       reading_ = true;
@@ -508,12 +508,12 @@ class TCurlRequest final : public THttpRequest {
   size_t received_offset_ = 0;
 };
 
-class TCurlConnection final : public THttpConnection {
+class TCurlConnection final : public TTransportConnection {
  public:
   TCurlConnection(std::shared_ptr<TSessionState> session, std::string origin)
       : session_(std::move(session)), origin_(std::move(origin)) {}
 
-  std::unique_ptr<THttpRequest> OpenRequest(const std::string& verb,
+  std::unique_ptr<TTransportRequest> OpenRequest(const std::string& verb,
                                             const std::string& object_name,
                                             const std::vector<std::string>& accept_types,
                                             void* context) override {
@@ -542,7 +542,7 @@ class TCurlConnection final : public THttpConnection {
   std::string origin_;
 };
 
-class TCurlSession final : public THttpSession {
+class TCurlSession final : public TTransportSession {
  public:
   explicit TCurlSession(std::shared_ptr<TSessionState> state) : state_(std::move(state)) {}
 
@@ -578,7 +578,7 @@ class TCurlSession final : public THttpSession {
     state_->callback.store(callback);
   }
 
-  std::unique_ptr<THttpConnection> Connect(const std::string& host, uint16_t port,
+  std::unique_ptr<TTransportConnection> Connect(const std::string& host, uint16_t port,
                                            void* context) override {
     ClearLastError();
     if (!IsUsableHost(host)) {
@@ -598,7 +598,7 @@ class TCurlSession final : public THttpSession {
 
 }  // namespace
 
-std::unique_ptr<THttpSession> OpenHttpSession(const std::string& user_agent, THttpAccess access) {
+std::unique_ptr<TTransportSession> OpenHttpSession(const std::string& user_agent, THttpAccess access) {
   ClearLastError();
   if (!TCurlGlobal::Get().ok()) {
     SetLastError("libcurl could not be initialised", 0);

@@ -1,4 +1,4 @@
-// A scripted THttpRequest for the send worker and the response reader: each
+// A scripted TTransportRequest for the send worker and the response reader: each
 // read hands out the next queued piece (an empty piece: nothing now), and a
 // status can be reported to the link's callback at a chosen read.
 #pragma once
@@ -10,7 +10,7 @@
 #include "net/check_connect_thread.h"
 #include "platform/http_transport.h"
 
-class TFakeRequest : public THttpRequest {
+class TFakeRequest : public TTransportRequest {
  public:
   struct TPiece {
     std::string bytes;
