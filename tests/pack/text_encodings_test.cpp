@@ -317,3 +317,19 @@ TEST(AsciiToWide, WidensEachByte) {
   EXPECT_EQ(AsciiToWide("LOGINKEY:"), u"LOGINKEY:");
   EXPECT_EQ(AsciiToWide(""), u"");
 }
+
+TEST(Utf8ToWide, MalformedBytesBecomeReplacementCharacters) {
+  const struct {
+    std::string bytes;
+    std::u16string expected;
+  } cases[] = {
+      {"", u""},
+      {"plain", u"plain"},
+      {"\xC3\xA9t\xC3\xA9", u"été"},
+      {"a\xFF" "b", u"a\uFFFDb"},
+      {"\xE8\xB3", u"\uFFFD\uFFFD"},  // cut off: each byte replaced
+      {"\xC0\xAF", u"\uFFFD\uFFFD"},  // overlong "/"
+      {"/home/\xE8\xB3\x87\xE6\x96\x99", u"/home/資料"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(Utf8ToWide(c.bytes), c.expected) << HexBytes(c.bytes);
+}
