@@ -478,3 +478,13 @@ TEST(MakeWorkFileName, NamesThatExistAreSkipped) {
   for (const auto& name : made) std::filesystem::remove(NativePath(name));
   EXPECT_TRUE(WorkFiles().empty());
 }
+
+TEST(Compression, ZlibRefusalOfTheStartIsACompressionError) {
+  TRecordingSink rec;
+  TMemoryStream source(std::string("abc")), dest;
+  EXPECT_EQ(CompressionErrorOf([&] { CompressStream(source, dest, 42, &rec.sink); }),
+            "Compression error: stream error");
+  EXPECT_EQ(rec.bar.position(), 0);
+  EXPECT_EQ(rec.label.text(), u"");
+  EXPECT_EQ(rec.status.text(), kCompressing);
+}
