@@ -103,10 +103,16 @@ std::string WideToAnsi(const std::u16string& text) {
   }
   return FromUtf16().Run(utf16, [&](std::string& out, size_t left) {
     out += '?';
-    // Skip one UTF-16 unit, or a whole surrogate pair.
+    // Skip one UTF-16 unit, or a whole surrogate pair; an unpaired
+    // surrogate takes only itself, not the character after it.
     const size_t pos = utf16.size() - left;
-    const unsigned unit = static_cast<unsigned char>(utf16[pos]) |
-                          (static_cast<unsigned char>(utf16[pos + 1]) << 8);
-    return (unit >= 0xD800 && unit <= 0xDBFF && left >= 4) ? size_t{4} : size_t{2};
+    auto unit_at = [&](size_t at) -> unsigned {
+      return static_cast<unsigned char>(utf16[at]) |
+             (static_cast<unsigned char>(utf16[at + 1]) << 8);
+    };
+    const unsigned unit = unit_at(pos);
+    const bool pair = unit >= 0xD800 && unit <= 0xDBFF && left >= 4 &&
+                      unit_at(pos + 2) >= 0xDC00 && unit_at(pos + 2) <= 0xDFFF;
+    return pair ? size_t{4} : size_t{2};
   });
 }

@@ -306,6 +306,9 @@ TEST(CodePage, Cp950BothWays) {
   // one character.
   EXPECT_EQ(WideToAnsi(u"a\U0001F600b"), "a?b");
   EXPECT_EQ(WideToAnsi(u"\u0e01"), "?");
+  // An unpaired surrogate is one character of its own.
+  EXPECT_EQ(WideToAnsi(std::u16string{0xD800, u'A', 0xDC00, u'B'}), "?A?B");
+  EXPECT_EQ(WideToAnsi(std::u16string{u'x', 0xD800}), "x?");
   // Bytes the code page does not map become U+FFFD and decoding goes on.
   EXPECT_EQ(AnsiToWide("\xFF" "A\xB8\xEA"), u"\uFFFDA資");
   // The system's own messages survive the round trip.
