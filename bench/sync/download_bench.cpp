@@ -38,6 +38,8 @@
 #include <vector>
 
 #include "corvane_server.h"
+#include "net/command_calls.h"
+#include "platform/md5.h"
 #include "counting_proxy.h"
 #include "pack/text_encodings.h"
 #include "sync/download_server_file.h"
@@ -68,6 +70,41 @@ int ChildMain(int argc, char** argv) {
   for (std::string line; std::getline(status, line);)
     if (line.rfind("VmHWM:", 0) == 0) std::printf("%ld\n", std::atol(line.c_str() + 6));
   return ok ? 0 : 1;
+}
+
+std::string ReadFile(const std::string& path);
+
+int LinkOnlyMain(int argc, char** argv) {
+  // --link-only HOST PORT SERVER_NAME LOCAL PIECE: the piece requests that a
+  // download of LOCAL's content would make, each with LOCAL's digest, and
+  // nothing else: the link's share of a download's time.
+  if (argc != 7) return 2;
+  const std::u16string host = Utf8ToWide(argv[2]);
+  const int port = std::atoi(argv[3]);
+  const std::u16string name = Utf8ToWide(argv[4]);
+  const int64_t piece = std::atoll(argv[6]);
+  const std::string local = ReadFile(argv[5]);
+  std::vector<std::u16string> digests;
+  for (int64_t offset = 0; offset < static_cast<int64_t>(local.size()); offset += piece)
+    digests.push_back(AsciiToWide(Md5Hex(local.data() + offset,
+                                         std::min<int64_t>(piece, local.size() - offset))));
+  const auto start = std::chrono::steady_clock::now();
+  TMemoryStream answer;
+  for (size_t i = 0; i < digests.size(); ++i) {
+    const int64_t offset = static_cast<int64_t>(i) * piece;
+    const int64_t length = std::min<int64_t>(piece, local.size() - offset);
+    std::u16string error;
+    if (!CallCommandStream(u"A001", u"GET_SERVER_FILE_STREAM", host, port,
+                           {u"LOGINKEY:pelkwarn", u"_FILENAME:" + name,
+                            AsciiToWide("_BE:" + std::to_string(offset)),
+                            AsciiToWide("_LEN:" + std::to_string(length)), u"_AUsesMD5Check:T",
+                            u"_MD5Str:" + digests[i]},
+                           answer, error, 0, 3))
+      return 1;
+  }
+  std::printf("%.6f\n", std::chrono::duration<double>(std::chrono::steady_clock::now() - start)
+                             .count());
+  return 0;
 }
 
 // ------------------------------------------------------------ processes
@@ -421,6 +458,32 @@ int BenchMain(int argc, char** argv) {
     WriteFile(target, bench.content());
     SetWriteTime(target, 1600000000);
   }, false);
+  {
+    // The same scenario's piece requests alone, timed inside the process.
+    WriteFile(target, bench.content());
+    TRow link;
+    link.name = "  of which the link alone (piece requests)";
+    link.size = bench.size();
+    link.seconds = 1e9;
+    for (int i = 0; i < repeat; ++i) {
+      int fds[2];
+      if (pipe2(fds, O_CLOEXEC) != 0) break;
+      const pid_t pid = Spawn({self, "--link-only", "127.0.0.1",
+                               std::to_string(bench.ServerPort()), kServerName, target,
+                               std::to_string(kPieceSize)},
+                              true, fds[1]);
+      close(fds[1]);
+      std::string out;
+      char buf[64];
+      for (ssize_t n; (n = read(fds[0], buf, sizeof(buf))) > 0;) out.append(buf, n);
+      close(fds[0]);
+      int status = 0;
+      waitpid(pid, &status, 0);
+      link.ok = link.ok && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+      if (!out.empty()) link.seconds = std::min(link.seconds, std::atof(out.c_str()));
+    }
+    PrintRow(link);
+  }
   bench.Measure("corvane: resume from half", [&] {
     bench.ClearLocal();
     WriteFile(new_file, bench.content().substr(0, (bench.size() / 2 / kPieceSize) * kPieceSize));
@@ -600,6 +663,7 @@ int BenchMain(int argc, char** argv) {
 int main(int argc, char** argv) {
   try {
     if (argc > 1 && std::strcmp(argv[1], "--child") == 0) return ChildMain(argc, argv);
+    if (argc > 1 && std::strcmp(argv[1], "--link-only") == 0) return LinkOnlyMain(argc, argv);
     return BenchMain(argc, argv);
   } catch (const std::exception& e) {
     std::fprintf(stderr, "download_bench: %s\n", e.what());

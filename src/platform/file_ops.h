@@ -39,6 +39,13 @@ bool RenameFileAndWait(const std::u16string& old_path, const std::u16string& new
 // first gets owner write permission). A failed copy leaves no destination.
 bool CopyFileOver(const std::u16string& source, const std::u16string& destination);
 
+// Gives source's content a second name at destination (replacing it) for
+// reading only: a hard link when the file system has them and the file is
+// writable to us (so that the second name opens for reading and writing as a
+// copy would), else a copy (CopyFileOver). Neither name may be written to in
+// place afterwards.
+bool LinkOrCopyFile(const std::u16string& source, const std::u16string& destination);
+
 // Removes a file (not a directory); false when it is still there.
 bool RemoveFile(const std::u16string& path);
 
@@ -56,8 +63,12 @@ bool ReadLocalFileInfo(const std::u16string& path, TLocalFileInfo& info);
 bool ReadFileTimes(const std::u16string& path, uint64_t& access_time, uint64_t& write_time);
 
 // Puts the finished source file in target's place in one step: the source
-// takes the target's permission bits (0644 when there is no target), its
-// content is flushed to disk, and a rename replaces the target, so there is
-// no moment without a target. On failure both files stay as they were
-// (apart from the source's permission bits) and false is returned.
+// takes the target's permission bits (0644 when there is no target) and a
+// rename replaces the target, so there is no moment without a target. On
+// failure both files stay as they were (apart from the source's permission
+// bits) and false is returned.
+//
+// The content is not forced to disk first: after a power cut the file
+// system may show the new name with missing data, which the download's
+// size-and-time test takes for a changed file and fetches again.
 bool MoveFileOver(const std::u16string& source, const std::u16string& target);

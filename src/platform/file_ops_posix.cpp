@@ -137,6 +137,18 @@ bool CopyFileOver(const std::u16string& source, const std::u16string& destinatio
   return true;
 }
 
+bool LinkOrCopyFile(const std::u16string& source, const std::u16string& destination) {
+  const std::string from = NativePath(source);
+  const std::string to = NativePath(destination);
+  struct stat st;
+  if (stat(from.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  if (unlink(to.c_str()) != 0 && errno != ENOENT) return false;
+  // The second name must open for reading and writing like a fresh copy
+  // would; a file we may not write to is copied.
+  if (access(from.c_str(), W_OK) == 0 && link(from.c_str(), to.c_str()) == 0) return true;
+  return CopyFileOver(source, destination);
+}
+
 bool RemoveFile(const std::u16string& path) {
   const std::string native = NativePath(path);
   struct stat st;
@@ -168,16 +180,5 @@ bool MoveFileOver(const std::u16string& source, const std::u16string& target) {
   mode_t mode = 0644;
   if (stat(to.c_str(), &st) == 0 && S_ISREG(st.st_mode)) mode = st.st_mode & 07777;
   if (chmod(from.c_str(), mode) != 0) return false;
-  {
-    TFd fd(open(from.c_str(), O_RDONLY | O_CLOEXEC));
-    if (!fd.ok() || fsync(fd.get()) != 0) return false;
-  }
-  if (rename(from.c_str(), to.c_str()) != 0) return false;
-  // Make the new name itself durable; a failure here changes nothing the
-  // caller could act on.
-  const size_t slash = to.rfind('/');
-  const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : to.substr(0, slash);
-  TFd dir(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (dir.ok()) fsync(dir.get());
-  return true;
+  return rename(from.c_str(), to.c_str()) == 0;
 }

@@ -19,7 +19,7 @@
 //     asked length is a failed attempt; after the last attempt the run fails
 //     with "下載的資料長度不符： " + the server file name and the numbers;
 //   - a negative server size counts as an unusable answer;
-//   - the target is replaced by one rename of the flushed new file (never a
+//   - the target is replaced by one rename of the new file (never a
 //     moment without a target), keeping the target's permission bits (0644
 //     for a new file); a failure there reports "無法改變檔名： " + new file +
 //     " => " + target.

@@ -595,4 +595,19 @@ TEST_F(DownloadTest, WithoutReplaceTheContentStaysInTheNewFile) {
   EXPECT_FALSE(PathExists(ReferenceFile()));
 }
 
+TEST_F(DownloadTest, ReadOnlyTargetIsUsedAsReferenceWithoutReplace) {
+  std::string content = ExecutableLikeBytes(3 * kPiece);
+  WriteFileBytes(target_, content);
+  chmod(target_.c_str(), 0444);
+  content[kPiece] ^= 1;
+  Serve(content);
+  std::u16string error;
+  ASSERT_TRUE(Download(error, {}, /*replace=*/false)) << Narrow(error);
+  EXPECT_EQ(Counters().digest_confirmed_pieces, 2u);
+  EXPECT_EQ(Counters().data_pieces, 1u);
+  EXPECT_TRUE(SameBytes(ReadFileBytes(NewFile()), content));
+  EXPECT_EQ(ModeOf(target_), 0444u);
+  EXPECT_FALSE(SameBytes(ReadFileBytes(target_), content));
+}
+
 }  // namespace
