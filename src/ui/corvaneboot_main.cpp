@@ -6,7 +6,6 @@
 // parameter blocks. With host and port known the start sequence runs by
 // itself as soon as the window is shown.
 #include <QApplication>
-#include <QMessageBox>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -16,16 +15,6 @@
 #include "ui/main_form.h"
 
 namespace {
-
-// LoadLaunchParams' "mPARA_STR:" message: a modal box with one button.
-class TMessageBoxSink : public TMessageSink {
- public:
-  void ShowMessage(const std::u16string& text) override {
-    QMessageBox box(QMessageBox::NoIcon, QStringLiteral("澄嶺資訊系統啟動程式"),
-                    QString::fromStdU16String(text), QMessageBox::Ok);
-    box.exec();
-  }
-};
 
 bool Set(const char* name) {
   const char* value = std::getenv(name);

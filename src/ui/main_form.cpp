@@ -6,6 +6,7 @@
 #include <QFont>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QMouseEvent>
 #include <QPixmap>
 #include <QProgressBar>
@@ -255,4 +256,10 @@ void TCorvaneBootMainForm::closeEvent(QCloseEvent* event) {
   // A download in progress stops at its next step.
   terminated_.Cancel();
   event->accept();
+}
+
+void TMessageBoxSink::ShowMessage(const std::u16string& text) {
+  QMessageBox box(QMessageBox::NoIcon, QStringLiteral("澄嶺資訊系統啟動程式"), Q(text),
+                  QMessageBox::Ok);
+  box.exec();
 }

@@ -82,6 +82,13 @@ class TCorvaneBootMainForm : public QWidget {
   TStartResult last_start_;
 };
 
+// LoadLaunchParams' "mPARA_STR:" message in the window program: a modal
+// message box with one button, one box per message.
+class TMessageBoxSink : public TMessageSink {
+ public:
+  void ShowMessage(const std::u16string& text) override;
+};
+
 // The default server host name the address box shows before the entry fills
 // it from the launch parameters.
 inline constexpr char16_t kDefaultAddressText[] = u"127.0.0.1";

@@ -8,10 +8,12 @@
 #include <QFontInfo>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRawFont>
 #include <QTest>
+#include <QTimer>
 #include <string>
 
 #include "app/launch_params.h"
@@ -297,6 +299,29 @@ TEST_F(MainFormTest, ExitButtonClosesAndSetsTheTerminatingFlag) {
   QTest::mouseClick(form.TntButton2, Qt::LeftButton);
   EXPECT_FALSE(form.isVisible());
   EXPECT_TRUE(form.Terminated().IsCancelled());
+}
+
+TEST_F(MainFormTest, MessageSinkShowsOneModalBoxPerMessage) {
+  TMessageBoxSink sink;
+  // Each box is closed, once it is up, by a timer that reads it first; a
+  // ShowMessage that did not wait for its box would leave seen short.
+  std::vector<QString> seen;
+  QTimer closer;
+  closer.setInterval(10);
+  QObject::connect(&closer, &QTimer::timeout, [&] {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    if (!box) return;
+    seen.push_back(box->text());
+    EXPECT_TRUE(box->isModal());
+    EXPECT_EQ(box->standardButtons(), QMessageBox::Ok);
+    box->accept();
+  });
+  closer.start();
+  for (int i = 0; i < 3; ++i) {
+    sink.ShowMessage(u"mPARA_STR:abc");
+    EXPECT_EQ(seen.size(), static_cast<size_t>(i + 1));
+  }
+  EXPECT_EQ(seen, std::vector<QString>(3, QStringLiteral("mPARA_STR:abc")));
 }
 
 }  // namespace
