@@ -39,13 +39,6 @@ bool RenameFileAndWait(const std::u16string& old_path, const std::u16string& new
 // first gets owner write permission). A failed copy leaves no destination.
 bool CopyFileOver(const std::u16string& source, const std::u16string& destination);
 
-// Gives source's content a second name at destination (replacing it) for
-// reading only: a hard link when the file system has them and the file is
-// writable to us (so that the second name opens for reading and writing as a
-// copy would), else a copy (CopyFileOver). Neither name may be written to in
-// place afterwards.
-bool LinkOrCopyFile(const std::u16string& source, const std::u16string& destination);
-
 // Removes a file (not a directory); false when it is still there.
 bool RemoveFile(const std::u16string& path);
 

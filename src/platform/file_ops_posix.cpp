@@ -137,18 +137,6 @@ bool CopyFileOver(const std::u16string& source, const std::u16string& destinatio
   return true;
 }
 
-bool LinkOrCopyFile(const std::u16string& source, const std::u16string& destination) {
-  const std::string from = NativePath(source);
-  const std::string to = NativePath(destination);
-  struct stat st;
-  if (stat(from.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
-  if (unlink(to.c_str()) != 0 && errno != ENOENT) return false;
-  // The second name must open for reading and writing like a fresh copy
-  // would; a file we may not write to is copied.
-  if (access(from.c_str(), W_OK) == 0 && link(from.c_str(), to.c_str()) == 0) return true;
-  return CopyFileOver(source, destination);
-}
-
 bool RemoveFile(const std::u16string& path) {
   const std::string native = NativePath(path);
   struct stat st;

@@ -212,10 +212,10 @@ bool TDownloadRun::PrepareReferenceFile() {
     ClearFileAttributes(new_file_);
     if (!RenameFileAndWait(new_file_, reference_file_)) return Fail(kCannotRename + new_file_);
   } else if (FileIsPresent(target_file_)) {
-    // The reference is only read, and the target is later replaced by a
-    // rename, never written in place: a second name for the old content
-    // serves as well as a copy. Without the old bytes the run still works.
-    LinkOrCopyFile(target_file_, reference_file_);
+    // A private copy: whatever happens to the target meanwhile, the pieces
+    // confirmed by digest are copied from exactly the digested bytes.
+    // Without the old bytes the run still works.
+    CopyFileOver(target_file_, reference_file_);
   }
   return true;
 }

@@ -595,7 +595,7 @@ TEST_F(DownloadTest, WithoutReplaceTheContentStaysInTheNewFile) {
   EXPECT_FALSE(PathExists(ReferenceFile()));
 }
 
-TEST_F(DownloadTest, ReadOnlyTargetIsUsedAsReferenceWithoutReplace) {
+TEST_F(DownloadTest, ReadOnlyTargetServesAsReferenceWithoutReplace) {
   std::string content = ExecutableLikeBytes(3 * kPiece);
   WriteFileBytes(target_, content);
   chmod(target_.c_str(), 0444);

@@ -120,21 +120,6 @@ TEST(CopyFileOverTest, MissingSourceFails) {
   EXPECT_FALSE(PathExists(dir.File("dst")));
 }
 
-TEST(LinkOrCopyFileTest, SecondNameForTheContentReplacingTheDestination) {
-  TTempDir dir;
-  WriteFileBytes(dir.File("src"), "content");
-  WriteFileBytes(dir.File("dst"), "old");
-  ASSERT_TRUE(LinkOrCopyFile(dir.WFile("src"), dir.WFile("dst")));
-  EXPECT_EQ(ReadFileBytes(dir.File("dst")), "content");
-  // Replacing the source by a rename leaves the second name with the old
-  // content, as the download relies on.
-  WriteFileBytes(dir.File("new"), "new content");
-  ASSERT_TRUE(MoveFileOver(dir.WFile("new"), dir.WFile("src")));
-  EXPECT_EQ(ReadFileBytes(dir.File("dst")), "content");
-  EXPECT_FALSE(LinkOrCopyFile(dir.WFile("missing"), dir.WFile("dst2")));
-  EXPECT_FALSE(LinkOrCopyFile(dir.wpath(), dir.WFile("dst3")));
-}
-
 TEST(FileTimesTest, SetTimesReadBackExactlyIn100NsUnits) {
   TTempDir dir;
   WriteFileBytes(dir.File("f"), "12345");
