@@ -4,6 +4,7 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QFont>
+#include <QIcon>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -130,6 +131,7 @@ TCorvaneBootMainForm::TCorvaneBootMainForm(QWidget* parent)
   InitResources();
   setObjectName(QStringLiteral("CorvaneBootMainForm"));
   setWindowTitle(QStringLiteral("澄嶺資訊系統啟動程式"));
+  setWindowIcon(QIcon(QStringLiteral(":/corvaneboot/icon.png")));
   QFont font(QStringLiteral("AR PL UMing TW"));
   font.setPixelSize(15);
   setFont(font);

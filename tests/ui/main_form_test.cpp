@@ -71,6 +71,8 @@ TEST_F(MainFormTest, WindowCaptionSizeBorderAndFont) {
   EXPECT_FALSE(flags & Qt::WindowMinimizeButtonHint);
   EXPECT_FALSE(flags & Qt::WindowMaximizeButtonHint);
 
+  EXPECT_TRUE(form.windowIcon().availableSizes().contains(QSize(64, 64)));
+
   EXPECT_EQ(form.font().pixelSize(), 15);
   EXPECT_EQ(QFontInfo(form.font()).family(), QStringLiteral("AR PL UMing TW"));
   // Every Chinese character the window shows is in the font, so none is
