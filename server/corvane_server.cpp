@@ -3,6 +3,7 @@
 
 #include "corvane_server.h"
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <ctime>
@@ -217,6 +218,8 @@ bool TCorvaneServer::Start(std::string* error) {
   settings.cache_bytes = s.options.cache_bytes;
   settings.max_piece_bytes = s.options.max_piece_bytes;
   settings.prefetch = s.options.prefetch;
+  settings.prefetch_threads =
+      static_cast<int>(std::clamp(std::thread::hardware_concurrency(), 2u, 8u));
   s.files = std::make_unique<TFileService>(settings, &s.counters);
 
   THttpListener::TSettings http;

@@ -18,7 +18,7 @@ struct TServerOptions {
   int port = 8080;  // 0: any free port (see TCorvaneServer::Port)
   std::string root;  // folder the server file names map below
   std::string login_key = "pelkwarn";
-  int threads = 4;
+  int threads = 16;
   int max_connections = 256;
   std::string upload_dir;  // empty: a private folder below $TMPDIR
   int64_t upload_limit = 256LL << 20;

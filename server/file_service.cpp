@@ -1,5 +1,6 @@
 #include "file_service.h"
 
+#include <stdexcept>
 #include <utility>
 
 #include "answer_packing.h"
@@ -125,7 +126,7 @@ TServerAnswer TFileService::Stream(const TServerRequest& request) {
     return Refuse(error + ": " + name);
   }
   TServerAnswer answer;
-  if (TPieceCache::TValue framed = FramedPiece(file, offset, length, raw)) {
+  if (TPieceCache::TValue framed = FramedPiece(file, offset, length, &raw)) {
     answer.framed_check = framed->check;
     answer.framed = std::shared_ptr<const std::string>(framed, &framed->bytes);  // shares ownership
   }
@@ -136,7 +137,7 @@ TServerAnswer TFileService::Stream(const TServerRequest& request) {
 }
 
 TPieceCache::TValue TFileService::FramedPiece(const TServerFile& file, int64_t offset,
-                                              int64_t length, const std::string& raw) {
+                                              int64_t length, const std::string* raw) {
   if (settings_.cache_bytes <= 0) return nullptr;  // framed afresh by the caller
   const std::string key = PieceKey(file, offset, length, TPieceKind::kFramed);
   if (TPieceCache::TValue cached = cache_.Find(key)) return cached;
@@ -158,9 +159,15 @@ TPieceCache::TValue TFileService::FramedPiece(const TServerFile& file, int64_t o
   }
   TPieceCache::TValue value;
   try {
+    std::string read;
+    if (!raw) {
+      std::string error;
+      if (!file.ReadPiece(offset, length, &read, &error)) throw std::runtime_error(error);
+      raw = &read;
+    }
     auto packed = std::make_shared<TCachedPiece>();
-    packed->bytes = FrameAnswer(raw);
-    packed->check = PayloadCheck(raw);
+    packed->bytes = FrameAnswer(*raw);
+    packed->check = PayloadCheck(*raw);
     value = std::move(packed);
     if (file.Unchanged()) cache_.Put(key, value);
     promise.set_value(value);
@@ -233,10 +240,7 @@ void TFileService::Prefetch(const std::string& server_name, const std::string& i
   std::string error;
   if (!OpenServerFile(settings_.real_root, server_name, &file, &error)) return;
   if (FileIdentity(file) != identity) return;  // the file changed meanwhile
-  if (cache_.Find(PieceKey(file, offset, length, TPieceKind::kFramed))) return;
-  std::string raw;
-  if (!file.ReadPiece(offset, length, &raw, &error)) return;
-  FramedPiece(file, offset, length, raw);
+  FramedPiece(file, offset, length, nullptr);
 }
 
 void TFileService::WaitPrefetchIdle() {

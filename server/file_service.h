@@ -38,7 +38,7 @@ class TFileService {
     int64_t cache_bytes = 256LL << 20;
     int64_t max_piece_bytes = 16LL << 20;
     bool prefetch = true;
-    int prefetch_depth = 2;    // pieces packed ahead of the one served
+    int prefetch_depth = 4;    // pieces packed ahead of the one served
     int prefetch_threads = 2;  // background packers
   };
 
@@ -62,10 +62,11 @@ class TFileService {
     int64_t length = 0;
   };
 
-  // The framed answer for raw (the piece at offset/length of file), from the
-  // cache, from a packing in progress, or packed now.
+  // The framed answer for the piece at offset/length of file, from the
+  // cache, from a packing in progress, or packed now (from raw, or read from
+  // the file when raw is null). Null when the cache is off or packing failed.
   TPieceCache::TValue FramedPiece(const TServerFile& file, int64_t offset, int64_t length,
-                                  const std::string& raw);
+                                  const std::string* raw);
   void QueuePrefetch(const std::string& server_name, const TServerFile& file, int64_t offset,
                      int64_t length);
   void PrefetchLoop();

@@ -30,7 +30,7 @@ class THttpListener {
   struct TSettings {
     std::string address = "127.0.0.1";  // IPv4 or IPv6 literal
     int port = 8080;                    // 0: any free port
-    int threads = 4;
+    int threads = 16;
     int max_connections = 256;
     int connection_timeout_seconds = 60;
     int64_t max_body_bytes = 32LL << 20;

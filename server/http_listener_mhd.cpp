@@ -120,6 +120,8 @@ struct THttpListener::TImpl {
         const unsigned long long declared = std::strtoull(length, &end, 10);
         if (errno != 0 || declared > static_cast<unsigned long long>(self->settings.max_body_bytes)) {
           state->too_large = true;
+        } else {
+          state->body.reserve(static_cast<size_t>(declared));
         }
       }
       if (state->too_large) {
@@ -240,7 +242,7 @@ bool THttpListener::Start(std::string* error) {
   port_ = ntohs(family == AF_INET ? reinterpret_cast<sockaddr_in*>(&bound)->sin_port
                                   : reinterpret_cast<sockaddr_in6*>(&bound)->sin6_port);
 
-  unsigned int flags = MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_EPOLL | MHD_USE_ITC |
+  unsigned int flags = MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_EPOLL | MHD_USE_ITC | MHD_USE_TURBO |
                        MHD_USE_ERROR_LOG;
   if (family == AF_INET6) flags |= MHD_USE_IPv6;
   const unsigned int threads = static_cast<unsigned int>(s.settings.threads < 1 ? 1 : s.settings.threads);

@@ -19,6 +19,17 @@ bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
   return true;
 }
 
+// Compares without an early exit, so the time taken tells nothing about how
+// much of a guessed key was right (its length is no secret worth hiding).
+bool SameKey(const std::string& given, const std::string& expected) {
+  if (given.size() != expected.size()) return false;
+  unsigned char difference = 0;
+  for (size_t i = 0; i < given.size(); ++i) {
+    difference |= static_cast<unsigned char>(given[i] ^ expected[i]);
+  }
+  return difference == 0;
+}
+
 const std::string* FindField(const TServerRequest& request, const std::string& name) {
   for (const auto& [key, value] : request.fields) {
     if (key == name) return &value;
@@ -105,7 +116,7 @@ bool DecodeRequest(const THttpRequest& http, const TDecodeSettings& settings,
   bool key_seen = false;
   for (const auto& [name, value] : request->fields) {
     if (name != "LOGINKEY") continue;
-    if (value != settings.login_key) {
+    if (!SameKey(value, settings.login_key)) {
       *error = "login key refused";
       return false;
     }

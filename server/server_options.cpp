@@ -43,7 +43,7 @@ std::string ServerUsageText() {
          "  --listen ADDRESS:PORT    address and port to listen on (default 127.0.0.1:8080;\n"
          "                           port 0 picks a free port; IPv6 as [::1]:PORT)\n"
          "  --login-key KEY          login key every request must carry (default pelkwarn)\n"
-         "  --threads N              worker threads (default 4)\n"
+         "  --threads N              worker threads (default 16)\n"
          "  --max-connections N      connections open at once (default 256)\n"
          "  --timeout SECONDS        idle connections are closed after this (default 60)\n"
          "  --upload-dir DIR         folder for upload streams (default: a private folder\n"

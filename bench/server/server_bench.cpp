@@ -1,6 +1,7 @@
 // server_bench: corvane-server under load on 127.0.0.1, next to nginx.
 //
-//   server_bench [--seconds S] [--file-mib N]
+//   server_bench [--seconds S] [--file-mib N] [--only alive|file|digest|memory]
+//                [--server-args "ARGS..."]
 //
 // Starts build/bin/corvane-server and /usr/sbin/nginx (own configuration and
 // prefix in a temporary folder, bound to 127.0.0.1 on free ports), measures,
@@ -130,12 +131,14 @@ void StopChild(TChild& child, int signal_number) {
 
 class TCorvane {
  public:
+  static void SetCommonArgs(std::vector<std::string> args) { server_args_ = std::move(args); }
   TCorvane(const std::string& bin, const std::string& root, const std::string& log,
            std::vector<std::string> extra = {})
       : port_(FreePort()) {
     std::vector<std::string> args = {bin, "--root", root, "--listen",
                                      "127.0.0.1:" + std::to_string(port_)};
     args.insert(args.end(), extra.begin(), extra.end());
+    args.insert(args.end(), server_args_.begin(), server_args_.end());
     child_ = SpawnQuiet(args, log);
     WaitListening(port_);
   }
@@ -144,6 +147,7 @@ class TCorvane {
   int64_t PeakKiB() const { return PeakMemoryKiB(child_.pid); }
 
  private:
+  static inline std::vector<std::string> server_args_;
   int port_;
   TChild child_;
 };
@@ -253,10 +257,25 @@ std::string MakeTempFolder() {
 int main(int argc, char** argv) {
   double seconds = 3.0;
   int64_t file_mib = 64;
+  std::string only;
+  std::vector<std::string> server_args;  // passed to every corvane-server started
   for (int i = 1; i + 1 < argc; i += 2) {
     if (std::strcmp(argv[i], "--seconds") == 0) seconds = std::atof(argv[i + 1]);
     if (std::strcmp(argv[i], "--file-mib") == 0) file_mib = std::atoll(argv[i + 1]);
+    if (std::strcmp(argv[i], "--only") == 0) only = argv[i + 1];
+    if (std::strcmp(argv[i], "--server-args") == 0) {
+      std::string all = argv[i + 1];
+      size_t start = 0;
+      while (start < all.size()) {
+        const size_t blank = all.find(' ', start);
+        const std::string word = all.substr(start, blank - start);
+        if (!word.empty()) server_args.push_back(word);
+        if (blank == std::string::npos) break;
+        start = blank + 1;
+      }
+    }
   }
+  auto wanted = [&only](const char* part) { return only.empty() || only == part; };
   signal(SIGPIPE, SIG_IGN);
   const std::string bin = std::string(CORVANE_BIN_DIR) + "/corvane-server";
   const std::string dir = MakeTempFolder();
@@ -284,8 +303,9 @@ int main(int argc, char** argv) {
       std::fflush(stdout);
     };
 
+    TCorvane::SetCommonArgs(server_args);
     TNginx nginx(dir + "/nginx", dir + "/www");
-    {
+    if (wanted("alive")) {
       TCorvane server(bin, dir + "/root", dir + "/server-alive.log");
       const std::string alive = BuildCommandRequest("TEST_SERVER_ALIVE", {"LOGINKEY:pelkwarn"});
       const std::string plain = BuildPlainPost("/A001", "RESULTOK");
@@ -307,6 +327,7 @@ int main(int argc, char** argv) {
 
     const int64_t size = static_cast<int64_t>(content.size());
     for (int clients : {1, 8}) {
+      if (!wanted("file")) break;
       TCorvane server(bin, dir + "/root", dir + "/server-file.log");
       const double cold = FileRate(server.port(), content, clients, &failures);
       const double warm = FileRate(server.port(), content, clients, &failures);
@@ -314,13 +335,13 @@ int main(int argc, char** argv) {
       row("file MB/s cold cache, " + std::to_string(clients) + " client(s)", cold, gzip, "MB");
       row("file MB/s warm cache, " + std::to_string(clients) + " client(s)", warm, gzip, "MB");
     }
-    {
+    if (wanted("file")) {
       TCorvane server(bin, dir + "/root", dir + "/server-noprefetch.log", {"--no-prefetch"});
       row("file MB/s cold cache, 1 client, --no-prefetch",
           FileRate(server.port(), content, 1, &failures), 0, "MB");
     }
 
-    {
+    if (wanted("digest")) {
       TCorvane server(bin, dir + "/root", dir + "/server-digest.log");
       FileRate(server.port(), content, 1, &failures);  // warm the cache
       std::vector<std::string> requests;
@@ -344,7 +365,7 @@ int main(int argc, char** argv) {
           0, "p/s");
     }
 
-    {
+    if (wanted("memory")) {
       TCorvane server(bin, dir + "/root", dir + "/server-memory.log");
       const std::string alive = BuildCommandRequest("TEST_SERVER_ALIVE", {"LOGINKEY:pelkwarn"});
       FileRate(server.port(), content, 32, &failures);  // cold, then warm
