@@ -595,6 +595,18 @@ TEST_F(DownloadTest, WithoutReplaceTheContentStaysInTheNewFile) {
   EXPECT_FALSE(PathExists(ReferenceFile()));
 }
 
+TEST_F(DownloadTest, FolderInTheTargetsPlaceFailsTheReplacement) {
+  const std::string content = ExecutableLikeBytes(kPiece + 1);
+  Serve(content);
+  std::filesystem::create_directories(target_ + "/inside");
+  std::u16string error;
+  ASSERT_FALSE(Download(error));
+  EXPECT_EQ(error, u"無法改變檔名： " + WidePath(NewFile()) + u" => " + WidePath(target_));
+  EXPECT_TRUE(SameBytes(ReadFileBytes(NewFile()), content)) << "the complete content stays";
+  EXPECT_TRUE(PathExists(target_ + "/inside"));
+  EXPECT_FALSE(PathExists(ReferenceFile()));
+}
+
 TEST_F(DownloadTest, ReadOnlyTargetServesAsReferenceWithoutReplace) {
   std::string content = ExecutableLikeBytes(3 * kPiece);
   WriteFileBytes(target_, content);
