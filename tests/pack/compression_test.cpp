@@ -488,3 +488,24 @@ TEST(Compression, ZlibRefusalOfTheStartIsACompressionError) {
   EXPECT_EQ(rec.label.text(), u"");
   EXPECT_EQ(rec.status.text(), kCompressing);
 }
+
+TEST(Compression, MarkedUnpackCountsProgressOverTheBytesAfterTheMarker) {
+  std::mt19937 rng(8);
+  std::string data(static_cast<size_t>(kLargeDataThreshold) + 1, '\0');
+  for (char& c : data) c = static_cast<char>(rng() & 0xFF);  // hardly compressible
+  const std::string packed = Packed(data, CompressionLevel::Fastest);
+  ASSERT_EQ(packed.substr(0, 11), kMarker);
+  TRecordingSink rec;
+  TMemoryStream source(packed), dest;
+  UnpackStream(source, dest, &rec.sink);
+  EXPECT_TRUE(dest.Bytes() == data);
+  ASSERT_FALSE(rec.bar.events.empty());
+  EXPECT_EQ(rec.bar.events.front(),
+            "max=" + std::to_string((packed.size() - 11) / 65536));
+  // One step per full output buffer, then back to 0.
+  EXPECT_EQ(rec.bar.events.size(), 2 + data.size() / 65536 + 1);
+  EXPECT_EQ(rec.bar.events.back(), "pos=0");
+  EXPECT_EQ(rec.status.text(), kDecompressed);
+  EXPECT_EQ(rec.label.text(), u"");
+  EXPECT_TRUE(WorkFiles().empty());
+}
