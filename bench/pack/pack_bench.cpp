@@ -137,8 +137,9 @@ int RunOne(const std::string& op, const std::string& dir, int repeat, size_t ori
   setenv("XDG_DOCUMENTS_DIR", (home + "/Documents").c_str(), 1);
 
   const bool packs = op == "pack" || op == "raw-deflate";
-  std::string input = ReadAll(dir + (packs ? "/input.bin"
-                                           : op == "unpack" ? "/packed.bin" : "/raw.bin"));
+  std::string input = ReadAll(dir + (packs            ? "/input.bin"
+                                     : op == "unpack" ? "/packed.bin"
+                                                      : "/raw.bin"));
   const long base_kib = ResidentKib();
   double best = 1e9;
   double best_cpu = 1e9;
@@ -190,8 +191,8 @@ struct TResult {
   long peak_kib = 0;
 };
 
-TResult Measure(const std::string& self, const std::string& op, const std::string& dir,
-                int repeat, size_t original_size) {
+TResult Measure(const std::string& self, const std::string& op, const std::string& dir, int repeat,
+                size_t original_size) {
   int pipe_fds[2];
   if (pipe(pipe_fds) != 0) exit(4);
   const pid_t pid = fork();
@@ -259,8 +260,8 @@ int main(int argc, char** argv) {
   {
     std::string input = ExecutableLikeBytes(int64_t{mib} << 20);
     original_size = input.size();
-    original_crc = crc32(0, reinterpret_cast<const Bytef*>(input.data()),
-                         static_cast<uInt>(input.size()));
+    original_crc =
+        crc32(0, reinterpret_cast<const Bytef*>(input.data()), static_cast<uInt>(input.size()));
     WriteAll(dir.File("input.bin"), input);
     std::string raw;
     RawDeflate(input, raw);
@@ -287,10 +288,11 @@ int main(int argc, char** argv) {
   if (pack.out_size != packed_size) ok = false;
 
   const double mb = static_cast<double>(original_size) / 1e6;
-  printf("input: %d MiB executable-like bytes; packed %zu bytes (marker + zlib); best of %d rounds\n",
-         mib, packed_size, repeat);
-  printf("%-12s %8s %7s %9s %7s %9s %9s %10s\n", "operation", "MB/s", "ratio", "cpu MB/s",
-         "ratio", "peak MiB", "base MiB", "added MiB");
+  printf(
+      "input: %d MiB executable-like bytes; packed %zu bytes (marker + zlib); best of %d rounds\n",
+      mib, packed_size, repeat);
+  printf("%-12s %8s %7s %9s %7s %9s %9s %10s\n", "operation", "MB/s", "ratio", "cpu MB/s", "ratio",
+         "peak MiB", "base MiB", "added MiB");
   auto row = [&](const char* name, const TResult& r, const TResult* raw) {
     const double speed = mb / r.seconds;
     const double cpu_speed = mb / r.cpu_seconds;
@@ -301,8 +303,7 @@ int main(int argc, char** argv) {
       snprintf(cpu_ratio, sizeof(cpu_ratio), "%.3f", raw->cpu_seconds / r.cpu_seconds);
     }
     printf("%-12s %8.1f %7s %9.1f %7s %9.1f %9.1f %10.1f\n", name, speed, ratio, cpu_speed,
-           cpu_ratio, r.peak_kib / 1024.0, r.base_kib / 1024.0,
-           (r.peak_kib - r.base_kib) / 1024.0);
+           cpu_ratio, r.peak_kib / 1024.0, r.base_kib / 1024.0, (r.peak_kib - r.base_kib) / 1024.0);
   };
   row("raw-deflate", raw_deflate, nullptr);
   row("PackStream", pack, &raw_deflate);

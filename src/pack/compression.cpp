@@ -36,14 +36,22 @@ const std::u16string kDecompressed = u"資料解壓縮完成";
 
 std::string ZlibCodeText(int code) {
   switch (code) {
-    case -1: return "file error";
-    case -2: return "stream error";
-    case -3: return "data error";
-    case -4: return "insufficient memory";
-    case -5: return "buffer error";
-    case -6: return "incompatible version";
-    case kZlibNeedDict: return "need dictionary";
-    default: return "unknown error " + std::to_string(code);
+    case -1:
+      return "file error";
+    case -2:
+      return "stream error";
+    case -3:
+      return "data error";
+    case -4:
+      return "insufficient memory";
+    case -5:
+      return "buffer error";
+    case -6:
+      return "incompatible version";
+    case kZlibNeedDict:
+      return "need dictionary";
+    default:
+      return "unknown error " + std::to_string(code);
   }
 }
 
@@ -166,16 +174,19 @@ std::u16string WithoutClosingSlash(std::u16string folder) {
 
 int ZlibLevel(CompressionLevel level) {
   switch (level) {
-    case CompressionLevel::None: return 0;
-    case CompressionLevel::Fastest: return 1;
-    case CompressionLevel::Default: return -1;
-    case CompressionLevel::Best: return 9;
+    case CompressionLevel::None:
+      return 0;
+    case CompressionLevel::Fastest:
+      return 1;
+    case CompressionLevel::Default:
+      return -1;
+    case CompressionLevel::Best:
+      return 9;
   }
   return -1;
 }
 
-void CompressStream(TStream& source, TStream& dest, int zlib_level,
-                    const TProgressSink* progress) {
+void CompressStream(TStream& source, TStream& dest, int zlib_level, const TProgressSink* progress) {
   TProgressDisplay display(progress, source.Size() / kCompressInPiece, kCompressing);
   EmptyIfMemory(dest);
   source.SetPosition(0);
@@ -321,9 +332,9 @@ void UnpackStream(TStream& source, TStream& dest, const TProgressSink* progress,
 void WriteStringList(const std::vector<std::string>& list, TStream& dest) {
   auto write_int32 = [&](int64_t value) {
     const uint32_t v = static_cast<uint32_t>(value);
-    const unsigned char bytes[4] = {static_cast<unsigned char>(v), static_cast<unsigned char>(v >> 8),
-                                    static_cast<unsigned char>(v >> 16),
-                                    static_cast<unsigned char>(v >> 24)};
+    const unsigned char bytes[4] = {
+        static_cast<unsigned char>(v), static_cast<unsigned char>(v >> 8),
+        static_cast<unsigned char>(v >> 16), static_cast<unsigned char>(v >> 24)};
     dest.WriteBuffer(bytes, 4);
   };
   dest.WriteBuffer(kStringListHeader, kStringListHeaderSize);

@@ -1,5 +1,3 @@
-#include "platform/work_file.h"
-
 #include <errno.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -7,6 +5,7 @@
 #include <unistd.h>
 
 #include "platform/native_path.h"
+#include "platform/work_file.h"
 
 bool WorkPathTaken(const std::u16string& path) {
   struct stat st;
@@ -38,8 +37,8 @@ double LocalTimeOfDay() {
   clock_gettime(CLOCK_REALTIME, &now);
   struct tm local;
   localtime_r(&now.tv_sec, &local);
-  const double seconds = local.tm_hour * 3600.0 + local.tm_min * 60.0 + local.tm_sec +
-                         now.tv_nsec / 1e9;
+  const double seconds =
+      local.tm_hour * 3600.0 + local.tm_min * 60.0 + local.tm_sec + now.tv_nsec / 1e9;
   const double fraction = seconds / 86400.0;
   return fraction < 1.0 ? fraction : 0.999999999;
 }

@@ -1,8 +1,8 @@
-#include "platform/zlib_codec.h"
-
 #include <zlib.h>
 
 #include <cstring>
+
+#include "platform/zlib_codec.h"
 
 namespace {
 

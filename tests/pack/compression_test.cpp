@@ -58,7 +58,7 @@ std::vector<std::string> WorkFiles() {
 
 // Text-like bytes that compress well but not trivially.
 std::string SampleBytes(size_t size, unsigned seed = 1) {
-  static const char* const kWords[] = {"server ", "stream ", "piece ",  "\x01\x02\x03",
+  static const char* const kWords[] = {"server ", "stream ", "piece ",   "\x01\x02\x03",
                                        "資料 ",   "digest ", "\0\0\0\0", "Nimbara.exe "};
   std::mt19937 rng(seed);
   std::string out;
@@ -357,7 +357,8 @@ TEST(Compression, ProgressOfCompression) {
   TMemoryStream dest;
   CompressStream(source, dest, -1, &rec.sink);
   EXPECT_EQ(source.reads, (std::vector<int64_t>{65535, 34465, 0}));
-  EXPECT_EQ(rec.bar.events, (std::vector<std::string>{"max=1", "pos=0", "pos=1", "pos=2", "pos=0"}));
+  EXPECT_EQ(rec.bar.events,
+            (std::vector<std::string>{"max=1", "pos=0", "pos=1", "pos=2", "pos=0"}));
   EXPECT_EQ(rec.label.history, (std::vector<std::u16string>{kCompressing, u""}));
   EXPECT_EQ(rec.status.history, (std::vector<std::u16string>{kCompressing, kCompressed}));
   EXPECT_EQ(Unpacked(dest.Bytes()), SampleBytes(100000));
@@ -407,11 +408,25 @@ TEST(WriteStringList, Layout) {
     std::vector<std::string> list;
     std::string body;
   } cases[] = {
-      {{"A", "BC"}, std::string("\x02\0\0\0" "\x01\0\0\0" "A" "\x02\0\0\0" "BC", 15)},
+      {{"A", "BC"},
+       std::string("\x02\0\0\0"
+                   "\x01\0\0\0"
+                   "A"
+                   "\x02\0\0\0"
+                   "BC",
+                   15)},
       {{}, std::string("\0\0\0\0", 4)},
-      {{"", std::string("a\0b", 3)}, std::string("\x02\0\0\0" "\0\0\0\0" "\x03\0\0\0" "a\0b", 15)},
+      {{"", std::string("a\0b", 3)},
+       std::string("\x02\0\0\0"
+                   "\0\0\0\0"
+                   "\x03\0\0\0"
+                   "a\0b",
+                   15)},
       {{"LOGINKEY:pelkwarn"},
-       std::string("\x01\0\0\0" "\x11\0\0\0", 8) + "LOGINKEY:pelkwarn"},
+       std::string("\x01\0\0\0"
+                   "\x11\0\0\0",
+                   8) +
+           "LOGINKEY:pelkwarn"},
   };
   for (const auto& c : cases) {
     TMemoryStream dest;
@@ -500,8 +515,7 @@ TEST(Compression, MarkedUnpackCountsProgressOverTheBytesAfterTheMarker) {
   UnpackStream(source, dest, &rec.sink);
   EXPECT_TRUE(dest.Bytes() == data);
   ASSERT_FALSE(rec.bar.events.empty());
-  EXPECT_EQ(rec.bar.events.front(),
-            "max=" + std::to_string((packed.size() - 11) / 65536));
+  EXPECT_EQ(rec.bar.events.front(), "max=" + std::to_string((packed.size() - 11) / 65536));
   // One step per full output buffer, then back to 0.
   EXPECT_EQ(rec.bar.events.size(), 2 + data.size() / 65536 + 1);
   EXPECT_EQ(rec.bar.events.back(), "pos=0");

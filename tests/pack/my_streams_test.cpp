@@ -31,20 +31,39 @@ TEST(MyStreams, WrittenLayout) {
          TMemoryStream data(std::string("xyz"));
          c.AddStream(u"A", &data);
        },
-       std::string("\x01\0\0\0" "\x01\0\0\0" "A" "\x03\0\0\0" "xyz", 16)},
-      {"name of two Chinese characters",
-       [](TMyStreams& c) { c.AddText(u"資料", u"v"); },
-       std::string("\x01\0\0\0" "\x06\0\0\0" "\xE8\xB3\x87\xE6\x96\x99" "\x01\0\0\0" "v", 19)},
-      {"empty text",
-       [](TMyStreams& c) { c.AddText(u"E", u""); },
-       std::string("\x01\0\0\0" "\x01\0\0\0" "E" "\0\0\0\0", 13)},
+       std::string("\x01\0\0\0"
+                   "\x01\0\0\0"
+                   "A"
+                   "\x03\0\0\0"
+                   "xyz",
+                   16)},
+      {"name of two Chinese characters", [](TMyStreams& c) { c.AddText(u"資料", u"v"); },
+       std::string("\x01\0\0\0"
+                   "\x06\0\0\0"
+                   "\xE8\xB3\x87\xE6\x96\x99"
+                   "\x01\0\0\0"
+                   "v",
+                   19)},
+      {"empty text", [](TMyStreams& c) { c.AddText(u"E", u""); },
+       std::string("\x01\0\0\0"
+                   "\x01\0\0\0"
+                   "E"
+                   "\0\0\0\0",
+                   13)},
       {"same name twice, in the order added",
        [](TMyStreams& c) {
          c.AddText(u"K", u"1");
          c.AddText(u"k", u"22");
        },
-       std::string("\x02\0\0\0" "\x01\0\0\0" "K" "\x01\0\0\0" "1"
-                   "\x01\0\0\0" "k" "\x02\0\0\0" "22",
+       std::string("\x02\0\0\0"
+                   "\x01\0\0\0"
+                   "K"
+                   "\x01\0\0\0"
+                   "1"
+                   "\x01\0\0\0"
+                   "k"
+                   "\x02\0\0\0"
+                   "22",
                    25)},
       {"empty names are ignored",
        [](TMyStreams& c) {

@@ -18,8 +18,8 @@ namespace {
 std::string BytesForSixBitValues(const std::vector<int>& values) {
   std::string out;
   for (size_t i = 0; i + 3 < values.size(); i += 4) {
-    const unsigned v = (values[i] << 18) | (values[i + 1] << 12) | (values[i + 2] << 6) |
-                       values[i + 3];
+    const unsigned v =
+        (values[i] << 18) | (values[i + 1] << 12) | (values[i + 2] << 6) | values[i + 3];
     out += static_cast<char>(v >> 16);
     out += static_cast<char>((v >> 8) & 0xFF);
     out += static_cast<char>(v & 0xFF);
@@ -79,8 +79,12 @@ TEST(Base64Encode, Rfc4648Vectors) {
   const struct {
     std::string data, expected;
   } cases[] = {
-      {"", ""},           {"f", "Zg=="},         {"fo", "Zm8="},
-      {"foo", "Zm9v"},    {"foob", "Zm9vYg=="},  {"fooba", "Zm9vYmE="},
+      {"", ""},
+      {"f", "Zg=="},
+      {"fo", "Zm8="},
+      {"foo", "Zm9v"},
+      {"foob", "Zm9vYg=="},
+      {"fooba", "Zm9vYmE="},
       {"foobar", "Zm9vYmFy"},
       // Zero bytes are data like any other.
       {std::string("\0", 1), "AA=="},
@@ -191,8 +195,13 @@ TEST(WideToUtf8, Cases) {
       {std::u16string(1, u'\0'), std::string(1, '\0')},
       // Unpaired surrogates become U+FFFD.
       {std::u16string{0xD800}, "\xEF\xBF\xBD"},
-      {std::u16string{0xDC00, u'A'}, "\xEF\xBF\xBD" "A"},
-      {std::u16string{0xD83D, u'A', 0xDE00}, "\xEF\xBF\xBD" "A" "\xEF\xBF\xBD"},
+      {std::u16string{0xDC00, u'A'},
+       "\xEF\xBF\xBD"
+       "A"},
+      {std::u16string{0xD83D, u'A', 0xDE00},
+       "\xEF\xBF\xBD"
+       "A"
+       "\xEF\xBF\xBD"},
   };
   for (const auto& c : cases) EXPECT_EQ(HexBytes(WideToUtf8(c.text)), HexBytes(c.expected));
 }
@@ -205,10 +214,18 @@ TEST(WideToUtf8, MatchesIconvOnRandomWellFormedText) {
     for (int i = 0; i < length; ++i) {
       uint32_t cp;
       switch (rng() % 4) {
-        case 0: cp = rng() % 0x80; break;
-        case 1: cp = 0x80 + rng() % (0x800 - 0x80); break;
-        case 2: cp = 0x800 + rng() % (0x10000 - 0x800); break;
-        default: cp = 0x10000 + rng() % 0x100000; break;
+        case 0:
+          cp = rng() % 0x80;
+          break;
+        case 1:
+          cp = 0x80 + rng() % (0x800 - 0x80);
+          break;
+        case 2:
+          cp = 0x800 + rng() % (0x10000 - 0x800);
+          break;
+        default:
+          cp = 0x10000 + rng() % 0x100000;
+          break;
       }
       if (cp >= 0xD800 && cp <= 0xDFFF) cp = 0x4E00;
       if (cp >= 0x10000) {
@@ -265,7 +282,9 @@ TEST(ByteTextToWide, ClassifiesUtf8ByTheLeadByteTable) {
       {"\xFF", false},
       {"\x80", false},  // a following byte as lead
       {"\xBF", false},
-      {"ab\xC3\xA9" "cd", true},  // ASCII around a sequence
+      {"ab\xC3\xA9"
+       "cd",
+       true},  // ASCII around a sequence
       {"\xE8\xB3\x87\xE6\x96\x99", true},
       {"\xB8\xEA\xAE\xC6", false},  // code page 950
       {"\xE8\xB3", false},          // cut off
@@ -285,7 +304,9 @@ TEST(ByteTextToWide, DecodesUtf8OrTheAnsiCodePage) {
       {std::string("a\0b", 3), std::u16string(u"a\0b", 3)},
       {"\xE8\xB3\x87\xE6\x96\x99", u"資料"},  // UTF-8
       {"\xB8\xEA\xAE\xC6", u"資料"},          // code page 950
-      {"x\xB8\xEA" "y", u"x資y"},
+      {"x\xB8\xEA"
+       "y",
+       u"x資y"},
       {"\xF0\x9F\x98\x80", u"\U0001F600"},
       {"\xED\xA0\x80", std::u16string{0xD800}},
       // The last byte opens a two-byte character that never comes: the code
@@ -298,7 +319,9 @@ TEST(ByteTextToWide, DecodesUtf8OrTheAnsiCodePage) {
 TEST(CodePage, Cp950BothWays) {
   EXPECT_EQ(AnsiToWide("\xB8\xEA\xAE\xC6"), u"資料");
   EXPECT_EQ(WideToAnsi(u"資料"), "\xB8\xEA\xAE\xC6");
-  EXPECT_EQ(WideToAnsi(u"A資料B"), "A\xB8\xEA\xAE\xC6" "B");
+  EXPECT_EQ(WideToAnsi(u"A資料B"),
+            "A\xB8\xEA\xAE\xC6"
+            "B");
   EXPECT_EQ(AnsiToWide("plain"), u"plain");
   EXPECT_EQ(WideToAnsi(u""), "");
   EXPECT_EQ(AnsiToWide(""), u"");
@@ -310,7 +333,9 @@ TEST(CodePage, Cp950BothWays) {
   EXPECT_EQ(WideToAnsi(std::u16string{0xD800, u'A', 0xDC00, u'B'}), "?A?B");
   EXPECT_EQ(WideToAnsi(std::u16string{u'x', 0xD800}), "x?");
   // Bytes the code page does not map become U+FFFD and decoding goes on.
-  EXPECT_EQ(AnsiToWide("\xFF" "A\xB8\xEA"), u"\uFFFDA資");
+  EXPECT_EQ(AnsiToWide("\xFF"
+                       "A\xB8\xEA"),
+            u"\uFFFDA資");
   // The system's own messages survive the round trip.
   const std::u16string message = u"資料壓縮中...";
   EXPECT_EQ(AnsiToWide(WideToAnsi(message)), message);
@@ -329,7 +354,9 @@ TEST(Utf8ToWide, MalformedBytesBecomeReplacementCharacters) {
       {"", u""},
       {"plain", u"plain"},
       {"\xC3\xA9t\xC3\xA9", u"été"},
-      {"a\xFF" "b", u"a\uFFFDb"},
+      {"a\xFF"
+       "b",
+       u"a\uFFFDb"},
       {"\xE8\xB3", u"\uFFFD\uFFFD"},  // cut off: each byte replaced
       {"\xC0\xAF", u"\uFFFD\uFFFD"},  // overlong "/"
       {"/home/\xE8\xB3\x87\xE6\x96\x99", u"/home/資料"},
