@@ -88,7 +88,6 @@ void LinkStatusCallback(void* context, int32_t status) {
       worker->FLastActivity.store(TCheckConnectThread::NowTicks());
       worker->FResponseStarted.store(true);
     }
-    worker->Notify();
   } catch (...) {
     // The transport must never see an exception.
   }

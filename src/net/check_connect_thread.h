@@ -50,10 +50,11 @@ class TCheckConnectThread {
   // Waits until a started worker has ended; returns at once otherwise.
   void WaitFor();
 
-  // Waits until the worker or the status callback reports something, or
-  // until max_wait has passed (whichever comes first). Calling thread only.
+  // Waits until the worker has ended (or reported through Notify), or until
+  // max_wait has passed, whichever comes first. Calling thread only. The
+  // status callback does not wake it: its fields are seen at the next look.
   void WaitForReport(std::chrono::milliseconds max_wait);
-  // Wakes a WaitForReport. Called by the worker and the callback.
+  // Wakes a WaitForReport.
   void Notify();
 
   // The send failure's message; meaningful once FFailed has been seen true.

@@ -78,7 +78,9 @@ TAttemptOutcome RunAttempt(const std::string& object_name, const std::u16string&
     std::unique_ptr<TTransportRequest>& request;
     std::unique_ptr<TMemoryStream>& body;
     ~TCleanup() {
-      if (request) request->Close();
+      // Closing makes a send that still runs return; a finished one needs
+      // no wake-up.
+      if (request && worker && worker->FBusy.load()) request->Close();
       if (worker) worker->WaitFor();
       request.reset();
       body.reset();

@@ -5,6 +5,7 @@
 // sessions, so that a repeat or the next call can reuse them.
 
 #include <curl/curl.h>
+#include <malloc.h>
 
 #include <algorithm>
 #include <array>
@@ -14,6 +15,7 @@
 #include <cstring>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "platform/http_transport.h"
 
@@ -67,6 +69,7 @@ class TCurlGlobal {
 
  private:
   TCurlGlobal() {
+    KeepFreedHeapForReuse();
     ok_ = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
     if (!ok_) return;
     share_ = curl_share_init();
@@ -78,6 +81,17 @@ class TCurlGlobal {
       curl_share_setopt(share_, CURLSHOPT_SHARE, CURL_LOCK_DATA_DNS);
     }
   }
+  // Every server call packs and unpacks with a few hundred KB of zlib state
+  // and buffers that are freed at its end. By default glibc gives such memory
+  // back to the kernel at once (shrinking the heap and flushing the TLB of
+  // every thread), which costs more than the call itself; the next call then
+  // faults it in again. Up to 16 MiB freed at the top of the heap is kept for
+  // reuse instead, and blocks below 1 MiB come from the heap.
+  static void KeepFreedHeapForReuse() {
+    mallopt(M_MMAP_THRESHOLD, 1 << 20);
+    mallopt(M_TRIM_THRESHOLD, 16 << 20);
+  }
+
   // Kept for the life of the process: requests may still be closing while
   // static objects are destroyed.
   ~TCurlGlobal() = default;
@@ -110,18 +124,66 @@ struct TSessionState {
   std::atomic<THttpStatusCallback> callback{nullptr};
 };
 
-struct TEasyHolder {
-  CURL* handle = curl_easy_init();
-  ~TEasyHolder() {
-    if (handle != nullptr) curl_easy_cleanup(handle);
-  }
+// A libcurl easy handle with the multi handle that drives it. Released pairs
+// are reset and kept in a small process-wide pool, so that a call does not
+// pay for setting them up again.
+struct TCurlHandles {
+  CURL* easy = nullptr;
+  CURLM* multi = nullptr;
 };
-struct TMultiHolder {
-  CURLM* handle = curl_multi_init();
-  ~TMultiHolder() {
-    if (handle != nullptr) curl_multi_cleanup(handle);
+
+class TCurlHandlePool {
+ public:
+  static TCurlHandlePool& Get() {
+    static TCurlHandlePool* pool = new TCurlHandlePool;  // lives as long as the process
+    return *pool;
   }
+  TCurlHandles Acquire() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (!idle_.empty()) {
+        TCurlHandles handles = idle_.back();
+        idle_.pop_back();
+        return handles;
+      }
+    }
+    TCurlHandles handles{curl_easy_init(), curl_multi_init()};
+    if (handles.easy == nullptr || handles.multi == nullptr) {
+      Destroy(handles);
+      return TCurlHandles{};
+    }
+    return handles;
+  }
+  // The easy handle must no longer be in the multi handle.
+  void Release(TCurlHandles handles) {
+    if (handles.easy == nullptr || handles.multi == nullptr) {
+      Destroy(handles);
+      return;
+    }
+    curl_easy_reset(handles.easy);
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (idle_.size() < kKept) {
+      idle_.push_back(handles);
+      return;
+    }
+    Destroy(handles);
+  }
+
+ private:
+  static void Destroy(TCurlHandles handles) {
+    if (handles.easy != nullptr) curl_easy_cleanup(handles.easy);
+    if (handles.multi != nullptr) curl_multi_cleanup(handles.multi);
+  }
+  static constexpr size_t kKept = 8;
+  std::mutex mutex_;
+  std::vector<TCurlHandles> idle_;
 };
+
+struct TCurlHandlesHolder {
+  TCurlHandles handles = TCurlHandlePool::Get().Acquire();
+  ~TCurlHandlesHolder() { TCurlHandlePool::Get().Release(handles); }
+};
+
 struct THeaderListHolder {
   curl_slist* list = nullptr;
   ~THeaderListHolder() { curl_slist_free_all(list); }
@@ -196,10 +258,10 @@ class TCurlRequest final : public TTransportRequest {
   }
 
   ~TCurlRequest() override {
-    if (added_) curl_multi_remove_handle(multi_.handle, easy_.handle);
+    if (added_) curl_multi_remove_handle(handles_.handles.multi, handles_.handles.easy);
   }
 
-  bool ok() const { return easy_.handle != nullptr && multi_.handle != nullptr; }
+  bool ok() const { return handles_.handles.easy != nullptr && handles_.handles.multi != nullptr; }
 
   bool Send(const std::string& header_block, const char* body, int64_t body_size) override {
     ClearLastError();
@@ -214,7 +276,7 @@ class TCurlRequest final : public TTransportRequest {
     body_size_ = std::max<int64_t>(0, body_size);
     if (announced >= 0) body_size_ = std::min(body_size_, announced);
     if (body_ == nullptr) body_size_ = 0;
-    body_offset_ = 0;
+    body_sent_ = 0;
 
     if (!accept_types_.empty()) {
       std::string accept = "Accept: ";
@@ -232,17 +294,19 @@ class TCurlRequest final : public TTransportRequest {
       return Fail("Out of memory");
     }
 
-    CURL* e = easy_.handle;
+    CURL* e = handles_.handles.easy;
     curl_easy_setopt(e, CURLOPT_URL, url_.c_str());
     curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "http");
     curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(e, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
     curl_easy_setopt(e, CURLOPT_POST, 1L);
+    // The body goes out straight from the caller's memory (a small one in
+    // the same packet as the header).
     curl_easy_setopt(e, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body_size_));
-    curl_easy_setopt(e, CURLOPT_READFUNCTION, &TCurlRequest::OnRead);
-    curl_easy_setopt(e, CURLOPT_READDATA, this);
-    curl_easy_setopt(e, CURLOPT_SEEKFUNCTION, &TCurlRequest::OnSeek);
-    curl_easy_setopt(e, CURLOPT_SEEKDATA, this);
+    curl_easy_setopt(e, CURLOPT_POSTFIELDS, body_size_ > 0 ? body_ : "");
+    curl_easy_setopt(e, CURLOPT_NOPROGRESS, 0L);
+    curl_easy_setopt(e, CURLOPT_XFERINFOFUNCTION, &TCurlRequest::OnProgress);
+    curl_easy_setopt(e, CURLOPT_XFERINFODATA, this);
     curl_easy_setopt(e, CURLOPT_HEADERFUNCTION, &TCurlRequest::OnHeader);
     curl_easy_setopt(e, CURLOPT_HEADERDATA, this);
     curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, &TCurlRequest::OnWrite);
@@ -262,7 +326,7 @@ class TCurlRequest final : public TTransportRequest {
     receive_idle_limit_ =
         std::max(session_->receive_timeout_ms, session_->data_receive_timeout_ms);
 
-    if (curl_multi_add_handle(multi_.handle, e) != CURLM_OK) {
+    if (curl_multi_add_handle(handles_.handles.multi, e) != CURLM_OK) {
       return Fail("Cannot start the transfer");
     }
     added_ = true;
@@ -282,7 +346,7 @@ class TCurlRequest final : public TTransportRequest {
 
   void Close() override {
     closed_.store(true);
-    if (multi_.handle != nullptr) curl_multi_wakeup(multi_.handle);
+    if (handles_.handles.multi != nullptr) curl_multi_wakeup(handles_.handles.multi);
   }
 
   bool QueryDataAvailable(uint32_t& count) override {
@@ -357,13 +421,13 @@ class TCurlRequest final : public TTransportRequest {
   void Drive(int wait_ms) {
     int running = 0;
     if (received_.size() - received_offset_ < kReceiveBufferCap) {
-      curl_multi_perform(multi_.handle, &running);
+      curl_multi_perform(handles_.handles.multi, &running);
       CollectDone();
     } else {
       last_activity_ = TClock::now();  // the reader is behind, not the network
     }
     if (transfer_done_) return;
-    const bool sending = body_offset_ < body_size_;
+    const bool sending = body_sent_ < body_size_;
     const int32_t limit = sending ? send_idle_limit_ : receive_idle_limit_;
     const auto idle = std::chrono::duration_cast<std::chrono::milliseconds>(TClock::now() -
                                                                             last_activity_);
@@ -374,23 +438,29 @@ class TCurlRequest final : public TTransportRequest {
     }
     if (wait_ms <= 0 || closed_.load()) return;
     long curl_wait = -1;
-    curl_multi_timeout(multi_.handle, &curl_wait);
+    curl_multi_timeout(handles_.handles.multi, &curl_wait);
     int wait = wait_ms;
     if (curl_wait >= 0 && curl_wait < wait) wait = static_cast<int>(curl_wait);
     if (limit > 0) wait = std::min<int64_t>(wait, std::max<int64_t>(1, limit - idle.count()));
-    if (wait > 0) curl_multi_poll(multi_.handle, nullptr, 0, wait, nullptr);
+    if (wait > 0) curl_multi_poll(handles_.handles.multi, nullptr, 0, wait, nullptr);
   }
 
   void CollectDone() {
     int left = 0;
-    while (CURLMsg* message = curl_multi_info_read(multi_.handle, &left)) {
-      if (message->msg != CURLMSG_DONE || message->easy_handle != easy_.handle) continue;
+    while (CURLMsg* message = curl_multi_info_read(handles_.handles.multi, &left)) {
+      if (message->msg != CURLMSG_DONE || message->easy_handle != handles_.handles.easy) continue;
       transfer_result_ = message->data.result;
       if (transfer_result_ != CURLE_OK) {
         failure_text_ = error_buffer_[0] != '\0' ? std::string(error_buffer_)
                                                   : curl_easy_strerror(transfer_result_);
+        // libcurl sets the OS error only for socket failures; for any other
+        // result the figure may be left over from an earlier transfer of this
+        // (reused) handle.
         long os_errno = 0;
-        curl_easy_getinfo(easy_.handle, CURLINFO_OS_ERRNO, &os_errno);
+        if (transfer_result_ == CURLE_COULDNT_CONNECT || transfer_result_ == CURLE_SEND_ERROR ||
+            transfer_result_ == CURLE_RECV_ERROR) {
+          curl_easy_getinfo(handles_.handles.easy, CURLINFO_OS_ERRNO, &os_errno);
+        }
         failure_errno_ = os_errno;
       }
       Finish();
@@ -401,7 +471,7 @@ class TCurlRequest final : public TTransportRequest {
   void Abort(const std::string& text) {
     if (transfer_done_) return;
     if (added_) {
-      curl_multi_remove_handle(multi_.handle, easy_.handle);
+      curl_multi_remove_handle(handles_.handles.multi, handles_.handles.easy);
       added_ = false;
     }
     transfer_result_ = CURLE_ABORTED_BY_CALLBACK;
@@ -421,25 +491,14 @@ class TCurlRequest final : public TTransportRequest {
     Report(kHttpStatusResponseReceived);
   }
 
-  static size_t OnRead(char* buffer, size_t size, size_t count, void* user) {
+  // Upload progress: every byte taken by the socket counts as activity.
+  static int OnProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t uploaded) {
     auto* self = static_cast<TCurlRequest*>(user);
-    const int64_t left = self->body_size_ - self->body_offset_;
-    const size_t n = static_cast<size_t>(std::min<int64_t>(left, size * count));
-    if (n > 0) {
-      std::memcpy(buffer, self->body_ + self->body_offset_, n);
-      self->body_offset_ += static_cast<int64_t>(n);
+    if (uploaded > self->body_sent_) {
+      self->body_sent_ = uploaded;
       self->last_activity_ = TClock::now();
     }
-    return n;
-  }
-
-  static int OnSeek(void* user, curl_off_t offset, int origin) {
-    auto* self = static_cast<TCurlRequest*>(user);
-    if (origin != SEEK_SET || offset < 0 || offset > self->body_size_) {
-      return CURL_SEEKFUNC_CANTSEEK;
-    }
-    self->body_offset_ = offset;
-    return CURL_SEEKFUNC_OK;
+    return 0;
   }
 
   static size_t OnHeader(char* buffer, size_t size, size_t count, void* user) {
@@ -481,8 +540,7 @@ class TCurlRequest final : public TTransportRequest {
   std::vector<std::string> accept_types_;
   void* context_;
 
-  TEasyHolder easy_;
-  TMultiHolder multi_;
+  TCurlHandlesHolder handles_;
   THeaderListHolder headers_;
   char error_buffer_[CURL_ERROR_SIZE];
 
@@ -499,7 +557,7 @@ class TCurlRequest final : public TTransportRequest {
 
   const char* body_ = nullptr;
   int64_t body_size_ = 0;
-  int64_t body_offset_ = 0;
+  int64_t body_sent_ = 0;
   int32_t send_idle_limit_ = 0;
   int32_t receive_idle_limit_ = 0;
   TClock::time_point last_activity_;
