@@ -156,8 +156,7 @@ std::shared_ptr<const std::string> TCorvaneServer::TImpl::Handle(const THttpRequ
   }
   if (options.log_requests) {
     const double ms =
-        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
-            .count();
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
     LogRequest(http.peer, request.command, answer.ok, answer.error_text,
                answer.ok ? answer.payload.size() : 0, ms);
   }

@@ -1,8 +1,14 @@
 // TCorvaneServer: the reference server, as a library, so that the
 // corvane-server program and the tests run the same code.
 //
-// Threads: Start/Stop/RegisterCommand from one controlling thread;
-// Counters() from any thread. Handlers run on the server's worker threads.
+// Built-in commands: "TEST_SERVER_ALIVE", "GET_SERVER_STREAM_ID",
+// "UPLOAD_STREAM_TO_SERVER", "GET_SERVER_FILE_SIZE_TIME",
+// "GET_SERVER_FILE_STREAM", "ECHO", "SERVER_STATS" (docs/server.md).
+// Every answer is framed as server/answer_packing.h describes.
+//
+// Threads: Start/Stop from one controlling thread; RegisterCommand, Handler
+// and Counters() from any thread. Handlers run on the server's worker threads
+// and must be thread-safe.
 #pragma once
 
 #include <atomic>
@@ -15,7 +21,7 @@
 
 struct TServerOptions {
   std::string listen_address = "127.0.0.1";
-  int port = 8080;  // 0: any free port (see TCorvaneServer::Port)
+  int port = 8080;   // 0: any free port (see TCorvaneServer::Port)
   std::string root;  // folder the server file names map below
   std::string login_key = "pelkwarn";
   int threads = 16;
@@ -84,7 +90,8 @@ class TCorvaneServer {
   TServerCounters Counters() const;
   void ResetCounters();
 
-  // Adds or replaces a command. Call before Start or between requests.
+  // Adds or replaces a command; an empty handler removes it. Safe at any
+  // time (requests in flight keep the handler they started with).
   void RegisterCommand(const std::string& name, TCommandHandler handler);
   // The handler registered for a command (to wrap a built-in one), or empty.
   TCommandHandler Handler(const std::string& name) const;

@@ -113,12 +113,13 @@ struct THttpListener::TImpl {
       }
       if (std::strcmp(method, MHD_HTTP_METHOD_POST) != 0) {
         state->not_post = true;
-      } else if (const char* length = MHD_lookup_connection_value(
-                     connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_CONTENT_LENGTH)) {
+      } else if (const char* length = MHD_lookup_connection_value(connection, MHD_HEADER_KIND,
+                                                                  MHD_HTTP_HEADER_CONTENT_LENGTH)) {
         char* end = nullptr;
         errno = 0;
         const unsigned long long declared = std::strtoull(length, &end, 10);
-        if (errno != 0 || declared > static_cast<unsigned long long>(self->settings.max_body_bytes)) {
+        if (errno != 0 ||
+            declared > static_cast<unsigned long long>(self->settings.max_body_bytes)) {
           state->too_large = true;
         } else {
           state->body.reserve(static_cast<size_t>(declared));
@@ -128,8 +129,7 @@ struct THttpListener::TImpl {
         // Answer at once; libmicrohttpd closes the connection afterwards
         // instead of reading the body.
         THttpRequest request = self->Describe(connection, false);
-        return self->QueueAnswer(connection, self->handler->Refusal(
-                                                 request, self->TooLargeText()))
+        return self->QueueAnswer(connection, self->handler->Refusal(request, self->TooLargeText()))
                    ? MHD_YES
                    : MHD_NO;
       }
@@ -152,8 +152,8 @@ struct THttpListener::TImpl {
     THttpRequest request = self->Describe(connection, !state->not_post && !state->too_large);
     std::shared_ptr<const std::string> answer;
     if (state->not_post) {
-      answer = self->handler->Refusal(request, std::string("only POST requests are served, not ") +
-                                                   method);
+      answer = self->handler->Refusal(request,
+                                      std::string("only POST requests are served, not ") + method);
     } else if (state->too_large) {
       answer = self->handler->Refusal(request, self->TooLargeText());
     } else {
@@ -185,8 +185,7 @@ struct THttpListener::TImpl {
   }
 
   std::string TooLargeText() const {
-    return "request body above the limit of " + std::to_string(settings.max_body_bytes) +
-           " bytes";
+    return "request body above the limit of " + std::to_string(settings.max_body_bytes) + " bytes";
   }
 };
 
@@ -242,17 +241,18 @@ bool THttpListener::Start(std::string* error) {
   port_ = ntohs(family == AF_INET ? reinterpret_cast<sockaddr_in*>(&bound)->sin_port
                                   : reinterpret_cast<sockaddr_in6*>(&bound)->sin6_port);
 
-  unsigned int flags = MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_EPOLL | MHD_USE_ITC | MHD_USE_TURBO |
-                       MHD_USE_ERROR_LOG;
+  unsigned int flags = MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_EPOLL | MHD_USE_ITC |
+                       MHD_USE_TURBO | MHD_USE_ERROR_LOG;
   if (family == AF_INET6) flags |= MHD_USE_IPv6;
-  const unsigned int threads = static_cast<unsigned int>(s.settings.threads < 1 ? 1 : s.settings.threads);
+  const unsigned int threads =
+      static_cast<unsigned int>(s.settings.threads < 1 ? 1 : s.settings.threads);
   s.daemon = MHD_start_daemon(
       flags, 0, nullptr, nullptr, &TImpl::Access, &s, MHD_OPTION_EXTERNAL_LOGGER, &TImpl::Logger,
-      &s, MHD_OPTION_LISTEN_SOCKET, fd,
-      MHD_OPTION_THREAD_POOL_SIZE, threads > 1 ? threads : 0u, MHD_OPTION_CONNECTION_LIMIT,
-      static_cast<unsigned int>(s.settings.max_connections), MHD_OPTION_CONNECTION_TIMEOUT,
-      static_cast<unsigned int>(s.settings.connection_timeout_seconds),
-      MHD_OPTION_NOTIFY_COMPLETED, &TImpl::Completed, &s, MHD_OPTION_END);
+      &s, MHD_OPTION_LISTEN_SOCKET, fd, MHD_OPTION_THREAD_POOL_SIZE, threads > 1 ? threads : 0u,
+      MHD_OPTION_CONNECTION_LIMIT, static_cast<unsigned int>(s.settings.max_connections),
+      MHD_OPTION_CONNECTION_TIMEOUT,
+      static_cast<unsigned int>(s.settings.connection_timeout_seconds), MHD_OPTION_NOTIFY_COMPLETED,
+      &TImpl::Completed, &s, MHD_OPTION_END);
   if (!s.daemon) {
     *error = "cannot start the HTTP layer on " + where;
     close(fd);

@@ -26,8 +26,7 @@ TPieceCache::TValue TPieceCache::Find(const std::string& key) {
 
 void TPieceCache::Put(const std::string& key, TValue value) {
   if (!value) return;
-  const int64_t charge =
-      static_cast<int64_t>(value->bytes.size() + key.size()) + kEntryOverhead;
+  const int64_t charge = static_cast<int64_t>(value->bytes.size() + key.size()) + kEntryOverhead;
   std::lock_guard<std::mutex> lock(mutex_);
   auto it = index_.find(key);
   if (it != index_.end()) {

@@ -65,8 +65,8 @@ bool ResolveServedRoot(const std::string& root, std::string* real_root, std::str
 // Maps a server file name below real_root (from ResolveServedRoot) and opens
 // it for reading. Refusals leave a message in *error; a name that does not
 // exist gives "file not found: " followed by the name as sent.
-bool OpenServerFile(const std::string& real_root, const std::string& server_name,
-                    TServerFile* file, std::string* error);
+bool OpenServerFile(const std::string& real_root, const std::string& server_name, TServerFile* file,
+                    std::string* error);
 
 // "<low>|<high>" of the Windows file time for ns since 1970-01-01 UTC; times
 // before 1601 give "0|0".

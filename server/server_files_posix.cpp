@@ -1,8 +1,8 @@
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
-#include <linux/openat2.h>
 #include <limits.h>
+#include <linux/openat2.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -42,8 +42,7 @@ bool FillFromStatx(int fd, TServerFile* file, std::string* error) {
 }
 
 // Splits at "\" and "/" after the checks of the header comment.
-bool SplitServerName(const std::string& name, std::vector<std::string>* parts,
-                     std::string* error) {
+bool SplitServerName(const std::string& name, std::vector<std::string>* parts, std::string* error) {
   if (name.empty()) {
     *error = "empty server file name";
     return false;
@@ -163,8 +162,8 @@ bool ResolveServedRoot(const std::string& root, std::string* real_root, std::str
   return true;
 }
 
-bool OpenServerFile(const std::string& real_root, const std::string& server_name,
-                    TServerFile* file, std::string* error) {
+bool OpenServerFile(const std::string& real_root, const std::string& server_name, TServerFile* file,
+                    std::string* error) {
   std::vector<std::string> parts;
   if (!SplitServerName(server_name, &parts, error)) return false;
   std::string joined = real_root;

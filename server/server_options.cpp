@@ -114,9 +114,10 @@ bool ParseServerOptions(const std::vector<std::string>& args, TServerOptions* op
       continue;
     }
     static const char* const kWithValue[] = {
-        "--root",         "--listen",    "--login-key",          "--threads",
-        "--max-connections", "--timeout", "--upload-dir",        "--upload-limit",
-        "--max-upload-streams", "--cache", "--max-body",         "--max-unpacked",
+        "--root",       "--listen",          "--login-key",
+        "--threads",    "--max-connections", "--timeout",
+        "--upload-dir", "--upload-limit",    "--max-upload-streams",
+        "--cache",      "--max-body",        "--max-unpacked",
         "--max-piece"};
     bool known = false;
     for (const char* option : kWithValue) known = known || name == option;

@@ -40,8 +40,7 @@ class TUploadStore {
   bool Open(std::string* id, std::string* error);
   // Appends bytes; *total receives the stream's new size. Unknown ids are
   // refused; growing past the limit drops the stream.
-  bool Append(const std::string& id, const std::string& bytes, int64_t* total,
-              std::string* error);
+  bool Append(const std::string& id, const std::string& bytes, int64_t* total, std::string* error);
   // Takes the whole content out and closes the stream, so it cannot be used
   // again.
   bool Take(const std::string& id, std::string* bytes, std::string* error);

@@ -37,5 +37,4 @@ bool ParseContainer(std::string_view bytes, TContainerEntries* entries, std::str
 
 // The strings of a string-list stream. Fails on a wrong header, a negative
 // count or length, a string running past the end, or trailing bytes.
-bool ParseStringList(std::string_view bytes, std::vector<std::string>* strings,
-                     std::string* error);
+bool ParseStringList(std::string_view bytes, std::vector<std::string>* strings, std::string* error);

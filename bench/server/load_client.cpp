@@ -25,8 +25,7 @@ std::string FieldLine(const std::string& name, const std::string& value) {
 
 }  // namespace
 
-std::string BuildCommandRequest(const std::string& command,
-                                const std::vector<std::string>& items) {
+std::string BuildCommandRequest(const std::string& command, const std::vector<std::string>& items) {
   std::string header = FieldLine("KV_OTHER_HEAD_KV", "T");
   std::vector<std::string> lines;
   for (const std::string& item : items) {

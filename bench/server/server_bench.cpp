@@ -74,7 +74,10 @@ std::string MachineBinaries(int64_t size) {
   for (const std::string& path : paths) {
     if (static_cast<int64_t>(out.size()) >= size) break;
     const std::string bytes = ReadFile(path);
-    if (bytes.compare(0, 4, "\x7F" "ELF") != 0) continue;
+    if (bytes.compare(0, 4,
+                      "\x7F"
+                      "ELF") != 0)
+      continue;
     out += bytes.substr(0, static_cast<size_t>(size) - out.size());
   }
   return out;
@@ -159,18 +162,30 @@ class TNginx {
     const std::string conf = prefix + "/nginx.conf";
     WriteFile(conf,
               "daemon off;\nmaster_process on;\nworker_processes auto;\n"
-              "pid " + prefix + "/nginx.pid;\nerror_log " + prefix + "/error.log;\n"
-              "events { worker_connections 4096; }\n"
-              "http {\n  access_log off;\n"
-              "  client_body_temp_path " + prefix + "/body;\n"
-              "  proxy_temp_path " + prefix + "/proxy;\n  fastcgi_temp_path " + prefix + "/fcgi;\n"
-              "  uwsgi_temp_path " + prefix + "/uwsgi;\n  scgi_temp_path " + prefix + "/scgi;\n"
-              "  default_type application/octet-stream;\n  sendfile on;\n"
-              "  server {\n    listen 127.0.0.1:" + std::to_string(port_) + ";\n"
-              "    location = /A001 { return 200 \"RESULTOK\"; }\n"
-              "    location / { root " + www + "; gzip on; gzip_comp_level 6; gzip_types *;\n"
-              "                 gzip_min_length 0; gzip_http_version 1.0; }\n"
-              "  }\n}\n");
+              "pid " +
+                  prefix + "/nginx.pid;\nerror_log " + prefix +
+                  "/error.log;\n"
+                  "events { worker_connections 4096; }\n"
+                  "http {\n  access_log off;\n"
+                  "  client_body_temp_path " +
+                  prefix +
+                  "/body;\n"
+                  "  proxy_temp_path " +
+                  prefix + "/proxy;\n  fastcgi_temp_path " + prefix +
+                  "/fcgi;\n"
+                  "  uwsgi_temp_path " +
+                  prefix + "/uwsgi;\n  scgi_temp_path " + prefix +
+                  "/scgi;\n"
+                  "  default_type application/octet-stream;\n  sendfile on;\n"
+                  "  server {\n    listen 127.0.0.1:" +
+                  std::to_string(port_) +
+                  ";\n"
+                  "    location = /A001 { return 200 \"RESULTOK\"; }\n"
+                  "    location / { root " +
+                  www +
+                  "; gzip on; gzip_comp_level 6; gzip_types *;\n"
+                  "                 gzip_min_length 0; gzip_http_version 1.0; }\n"
+                  "  }\n}\n");
     child_ = SpawnQuiet({"/usr/sbin/nginx", "-p", prefix, "-c", conf, "-e", prefix + "/error.log"},
                         prefix + "/stderr.log");
     WaitListening(port_);
@@ -188,9 +203,10 @@ bool FetchFile(int port, const std::string& content) {
   std::string body, payload, error;
   for (int64_t offset = 0; offset < static_cast<int64_t>(content.size()); offset += kPiece) {
     const int64_t length = std::min<int64_t>(kPiece, static_cast<int64_t>(content.size()) - offset);
-    const std::string request = BuildCommandRequest(
-        "GET_SERVER_FILE_STREAM", {"LOGINKEY:pelkwarn", std::string("_FILENAME:") + kExeName,
-                                   "_BE:" + std::to_string(offset), "_LEN:" + std::to_string(length)});
+    const std::string request =
+        BuildCommandRequest("GET_SERVER_FILE_STREAM",
+                            {"LOGINKEY:pelkwarn", std::string("_FILENAME:") + kExeName,
+                             "_BE:" + std::to_string(offset), "_LEN:" + std::to_string(length)});
     if (!Exchange(port, request, &body) || !UnpackFramed(body, &payload, &error)) return false;
     if (payload.size() != static_cast<size_t>(length) ||
         std::memcmp(payload.data(), content.data() + offset, static_cast<size_t>(length)) != 0) {
@@ -288,15 +304,16 @@ int main(int argc, char** argv) {
     mkdir((dir + "/www").c_str(), 0755);
     WriteFile(dir + "/root/_WEBPATH/CorvanePage/Nimbara.exe", content);
     WriteFile(dir + "/www/Nimbara.exe", content);
-    std::printf("file: %.1f MiB of the machine's programs and libraries; %u cores; %.1f s per "
-                "timed run; load average at start: %s\n",
-                content.size() / 1048576.0, std::thread::hardware_concurrency(), seconds,
-                ReadFile("/proc/loadavg").substr(0, 14).c_str());
+    std::printf(
+        "file: %.1f MiB of the machine's programs and libraries; %u cores; %.1f s per "
+        "timed run; load average at start: %s\n",
+        content.size() / 1048576.0, std::thread::hardware_concurrency(), seconds,
+        ReadFile("/proc/loadavg").substr(0, 14).c_str());
     std::printf("%-58s %14s %14s %8s\n", "measure", "corvane", "nginx", "ratio");
     auto row = [](const std::string& name, double ours, double theirs, const char* unit) {
       if (theirs > 0) {
-        std::printf("%-58s %10.1f %-3s %10.1f %-3s %8.2f\n", name.c_str(), ours, unit, theirs,
-                    unit, ours / theirs);
+        std::printf("%-58s %10.1f %-3s %10.1f %-3s %8.2f\n", name.c_str(), ours, unit, theirs, unit,
+                    ours / theirs);
       } else {
         std::printf("%-58s %10.1f %-3s %14s %8s\n", name.c_str(), ours, unit, "-", "-");
       }
@@ -352,7 +369,7 @@ int main(int argc, char** argv) {
             {"LOGINKEY:pelkwarn", std::string("_FILENAME:") + kExeName,
              "_BE:" + std::to_string(offset), "_LEN:" + std::to_string(length), "_AUsesMD5Check:T",
              "_MD5Str:" + Md5Hex(content.substr(static_cast<size_t>(offset),
-                                                 static_cast<size_t>(length)))}));
+                                                static_cast<size_t>(length)))}));
       }
       std::atomic<size_t> next{0};
       auto confirm = [&] {
@@ -361,8 +378,8 @@ int main(int argc, char** argv) {
         return Exchange(server.port(), requests[i], &body) &&
                UnpackFramed(body, &payload, &error) && payload.size() == 32;
       };
-      row("digest-confirmed pieces/s, 8 clients, warm cache", RunFor(8, seconds, confirm, &failures),
-          0, "p/s");
+      row("digest-confirmed pieces/s, 8 clients, warm cache",
+          RunFor(8, seconds, confirm, &failures), 0, "p/s");
     }
 
     if (wanted("memory")) {
@@ -370,10 +387,13 @@ int main(int argc, char** argv) {
       const std::string alive = BuildCommandRequest("TEST_SERVER_ALIVE", {"LOGINKEY:pelkwarn"});
       FileRate(server.port(), content, 32, &failures);  // cold, then warm
       FileRate(server.port(), content, 32, &failures);
-      RunFor(32, 1.0, [&] {
-        std::string body;
-        return Exchange(server.port(), alive, &body);
-      }, &failures);
+      RunFor(
+          32, 1.0,
+          [&] {
+            std::string body;
+            return Exchange(server.port(), alive, &body);
+          },
+          &failures);
       row("server peak memory (VmHWM), 32 clients, MiB", server.PeakKiB() / 1024.0, 0, "MiB");
       std::printf("  (limit: cache 256 MiB + 64 MiB = 320 MiB)\n");
     }

@@ -2,9 +2,8 @@
 
 #include "answer_packing.h"
 
-#include <zlib.h>
-
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 #include "support/test_support.h"
 
@@ -45,7 +44,8 @@ TEST(AnswerFramingTest, ErrorAnswerBytes) {
 }
 
 TEST(AnswerFramingTest, PayloadIsOneZlibStreamReadableByZlib) {
-  for (const std::string& raw : {std::string(), std::string("RESULTOK"), ExecutableLikeBytes(300000)}) {
+  for (const std::string& raw :
+       {std::string(), std::string("RESULTOK"), ExecutableLikeBytes(300000)}) {
     const std::string framed = FrameAnswer(raw);
     ASSERT_GE(framed.size(), 11u + 8u);
     EXPECT_EQ(framed.substr(0, 4), Le32(static_cast<uint32_t>(framed.size() - 4)));

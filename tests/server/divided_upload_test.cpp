@@ -1,9 +1,9 @@
 // The divided upload seen from the server: a large body sent ahead in pieces
 // and then used by one request, which gets it once only.
 
-#include <random>
-
 #include <gtest/gtest.h>
+
+#include <random>
 
 #include "server_test_client.h"
 #include "support/test_support.h"
@@ -23,8 +23,10 @@ std::string NoisyBytes(size_t size) {
 // The request that names an uploaded stream instead of carrying its body.
 TWireRequest StreamRequest(const std::string& command, const std::string& stream_id) {
   TWireRequest request;
-  request.header_lines = {FieldLine("KV_OTHER_HEAD_KV", "T"), FieldLine("LOGINKEY", "pelkwarn"),
-                          "Content-Length:0", FieldLine("_SEND_DIV_POST_STREAMID", stream_id),
+  request.header_lines = {FieldLine("KV_OTHER_HEAD_KV", "T"),
+                          FieldLine("LOGINKEY", "pelkwarn"),
+                          "Content-Length:0",
+                          FieldLine("_SEND_DIV_POST_STREAMID", stream_id),
                           FieldLine("CORVANELINKPOSTTYPE", "KVPOST"),
                           FieldLine("CORVNAECOMMAND", command),
                           FieldLine("_IF_RETURN_SEND_HEAD", "T")};
@@ -75,8 +77,9 @@ TEST(DividedUploadTest, StreamFaultsAreRefused) {
   const int port = fixture.port();
 
   EXPECT_EQ(Call(port, "UPLOAD_STREAM_TO_SERVER", {kLogin}, "x").error, "missing item _STREAM_ID");
-  EXPECT_EQ(Call(port, "UPLOAD_STREAM_TO_SERVER", {kLogin, "_STREAM_ID:0123456789ABCDEF0123456789ABCDEF"},
-                 "x").error,
+  EXPECT_EQ(Call(port, "UPLOAD_STREAM_TO_SERVER",
+                 {kLogin, "_STREAM_ID:0123456789ABCDEF0123456789ABCDEF"}, "x")
+                .error,
             "unknown upload stream id");
   EXPECT_EQ(ParseFramed(Send(port, StreamRequest("ECHO", "not-an-id")).body).error,
             "unknown upload stream id");
@@ -84,8 +87,10 @@ TEST(DividedUploadTest, StreamFaultsAreRefused) {
   // A stream that grows past --upload-limit is dropped.
   const std::string id = Call(port, "GET_SERVER_STREAM_ID", {kLogin}).payload;
   const std::vector<std::string> items = {kLogin, "_STREAM_ID:" + id};
-  EXPECT_EQ(Call(port, "UPLOAD_STREAM_TO_SERVER", items, std::string(kPiece, 'a')).payload, "524288");
-  EXPECT_EQ(Call(port, "UPLOAD_STREAM_TO_SERVER", items, std::string(kPiece, 'b')).payload, "524288");
+  EXPECT_EQ(Call(port, "UPLOAD_STREAM_TO_SERVER", items, std::string(kPiece, 'a')).payload,
+            "524288");
+  EXPECT_EQ(Call(port, "UPLOAD_STREAM_TO_SERVER", items, std::string(kPiece, 'b')).payload,
+            "524288");
   EXPECT_EQ(Call(port, "UPLOAD_STREAM_TO_SERVER", items, "c").error,
             "upload stream dropped: it would grow past 1048576 bytes");
   EXPECT_EQ(ParseFramed(Send(port, StreamRequest("ECHO", id)).body).error,
@@ -110,7 +115,8 @@ TEST(DividedUploadTest, StreamFaultsAreRefused) {
 
 TEST(DividedUploadTest, WrongLoginKeyLeavesTheStreamUnused) {
   TServerFixture fixture;
-  const std::string id = UploadInPieces(fixture.port(), BuildEnvelope("ECHO", {kLogin}, "kept").body);
+  const std::string id =
+      UploadInPieces(fixture.port(), BuildEnvelope("ECHO", {kLogin}, "kept").body);
   TWireRequest wrong = StreamRequest("ECHO", id);
   wrong.header_lines[1] = FieldLine("LOGINKEY", "guess");
   EXPECT_EQ(ParseFramed(Send(fixture.port(), wrong).body).error, "login key refused");

@@ -3,9 +3,8 @@
 
 #include "file_service.h"
 
-#include <sys/stat.h>
-
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include "server_files.h"
 #include "support/test_support.h"
@@ -15,9 +14,8 @@ namespace {
 TServerRequest PieceRequest(const std::string& name, int64_t offset, int64_t length) {
   TServerRequest request;
   request.command = "GET_SERVER_FILE_STREAM";
-  request.items = {{"_FILENAME", name},
-                   {"_BE", std::to_string(offset)},
-                   {"_LEN", std::to_string(length)}};
+  request.items = {
+      {"_FILENAME", name}, {"_BE", std::to_string(offset)}, {"_LEN", std::to_string(length)}};
   return request;
 }
 

@@ -1,10 +1,10 @@
 // The launcher's own server link against the server: the command calls, the
 // file commands and a divided upload, end to end over 127.0.0.1.
 
+#include <gtest/gtest.h>
+
 #include <mutex>
 #include <random>
-
-#include <gtest/gtest.h>
 
 #include "digests.h"
 #include "net/command_calls.h"
@@ -43,8 +43,8 @@ TEST_F(LinkEndToEndTest, AliveAndFileInformation) {
                                {kLogin, u"_FILENAME:_WEBPATH\\\u8CC7\u6599.exe"}, result, error, 0,
                                1));
   EXPECT_EQ(error, u"file not found: _WEBPATH\\\u8CC7\u6599.exe");
-  EXPECT_FALSE(CallCommandText(u"A001", u"NO_SUCH", host(), fixture_.port(), {kLogin}, result,
-                               error, 0, 1));
+  EXPECT_FALSE(
+      CallCommandText(u"A001", u"NO_SUCH", host(), fixture_.port(), {kLogin}, result, error, 0, 1));
   EXPECT_EQ(error, u"\u67E5\u7121\u6B64\u7A0B\u5F0FNOFUNCTIONNO_SUCH");
 }
 
@@ -61,10 +61,10 @@ TEST_F(LinkEndToEndTest, PiecesAndDigestConfirmation) {
   EXPECT_TRUE(response.Bytes() == content.substr(524288));
 
   const std::string md5 = Md5HexUpper(content.substr(0, 524288));
-  ASSERT_TRUE(CallCommandStream(u"A001", u"GET_SERVER_FILE_STREAM", host(), fixture_.port(),
-                                {kLogin, name, u"_BE:0", u"_LEN:524288", u"_AUsesMD5Check:T",
-                                 u"_MD5Str:" + AsciiToWide(md5)},
-                                response, error, 0, 3))
+  ASSERT_TRUE(CallCommandStream(
+      u"A001", u"GET_SERVER_FILE_STREAM", host(), fixture_.port(),
+      {kLogin, name, u"_BE:0", u"_LEN:524288", u"_AUsesMD5Check:T", u"_MD5Str:" + AsciiToWide(md5)},
+      response, error, 0, 3))
       << WideToUtf8(error);
   EXPECT_EQ(response.Bytes(), md5);
   EXPECT_EQ(fixture_.server().Counters().digest_confirmed_pieces, 1u);
@@ -104,15 +104,19 @@ TEST_F(LinkEndToEndTest, DividedUploadOfThreeMebibytes) {
   EXPECT_EQ(result, AsciiToWide(Md5HexUpper(body)));
 
   // The identifier was used up by the call.
-  const TFramedAnswer reused = ParseFramed(
-      Send(fixture_.port(), [&] {
-        TWireRequest request;
-        request.header_lines = {FieldLine("KV_OTHER_HEAD_KV", "T"), FieldLine("LOGINKEY", "pelkwarn"),
-                                "Content-Length:0", FieldLine("_SEND_DIV_POST_STREAMID", ids[0]),
-                                FieldLine("CORVANELINKPOSTTYPE", "KVPOST"),
-                                FieldLine("CORVNAECOMMAND", "ECHO")};
-        return request;
-      }()).body);
+  const TFramedAnswer reused =
+      ParseFramed(Send(fixture_.port(),
+                       [&] {
+                         TWireRequest request;
+                         request.header_lines = {FieldLine("KV_OTHER_HEAD_KV", "T"),
+                                                 FieldLine("LOGINKEY", "pelkwarn"),
+                                                 "Content-Length:0",
+                                                 FieldLine("_SEND_DIV_POST_STREAMID", ids[0]),
+                                                 FieldLine("CORVANELINKPOSTTYPE", "KVPOST"),
+                                                 FieldLine("CORVNAECOMMAND", "ECHO")};
+                         return request;
+                       }())
+                      .body);
   EXPECT_EQ(reused.error, "unknown upload stream id");
 }
 

@@ -3,6 +3,7 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -10,8 +11,6 @@
 
 #include <atomic>
 #include <thread>
-
-#include <gtest/gtest.h>
 
 #include "answer_packing.h"
 #include "digests.h"
@@ -86,8 +85,8 @@ TEST_F(ProtocolTest, EchoAnswersTheBodyWithAndWithoutContainer) {
   bare.body = Packed("bare body");
   bare.header_lines = {FieldLine("LOGINKEY", "pelkwarn"),
                        "Content-Length:" + std::to_string(bare.body.size()),
-                       FieldLine("CORVANELINKPOSTTYPE", "KVPOST"), FieldLine("CORVNAECOMMAND", "ECHO"),
-                       FieldLine("_IF_RETURN_SEND_HEAD", "T")};
+                       FieldLine("CORVANELINKPOSTTYPE", "KVPOST"),
+                       FieldLine("CORVNAECOMMAND", "ECHO"), FieldLine("_IF_RETURN_SEND_HEAD", "T")};
   answer = ParseFramed(Send(port(), bare).body);
   ASSERT_TRUE(answer.ok) << answer.error;
   EXPECT_EQ(answer.payload, "bare body");
@@ -104,13 +103,16 @@ TEST_F(ProtocolTest, ItemsReachHandlersAsSplitAtTheFirstEquals) {
     seen = request;
     return TServerAnswer();
   });
-  const TFramedAnswer answer =
-      Call(port(), "SHOW", {kLogin, "A:1", "B:x:y=z", "noColon", "Empty:", "", "loginkey:lower",
-                            "_FILENAME:\xE8\xB3\x87\xE6\x96\x99.exe"});
+  const TFramedAnswer answer = Call(port(), "SHOW",
+                                    {kLogin, "A:1", "B:x:y=z", "noColon", "Empty:", "",
+                                     "loginkey:lower", "_FILENAME:\xE8\xB3\x87\xE6\x96\x99.exe"});
   ASSERT_TRUE(answer.ok) << answer.error;
   EXPECT_EQ(seen.command, "SHOW");
   const std::vector<std::pair<std::string, std::string>> expected = {
-      {"A", "1"}, {"B", "x:y=z"}, {"", "noColon"}, {"loginkey", "lower"},
+      {"A", "1"},
+      {"B", "x:y=z"},
+      {"", "noColon"},
+      {"loginkey", "lower"},
       {"_FILENAME", "\xE8\xB3\x87\xE6\x96\x99.exe"}};
   EXPECT_EQ(seen.items, expected);
   EXPECT_EQ(seen.Item("B"), "x:y=z");
@@ -144,7 +146,8 @@ TEST_F(ProtocolTest, HeaderNamesWithPlusSlashAndEqualsArriveIntact) {
   ASSERT_TRUE(answer.ok) << answer.error;
   for (const std::string& name : names) {
     bool found = false;
-    for (const auto& [key, value] : seen.fields) found |= key == name && value == "value of " + name;
+    for (const auto& [key, value] : seen.fields)
+      found |= key == name && value == "value of " + name;
     EXPECT_TRUE(found) << name << " (wire " << EncodeHeaderField(name) << ")";
   }
 }
@@ -168,7 +171,8 @@ TEST_F(ProtocolTest, EnvelopeFaultsAreRefused) {
   auto with_body = [](TWireRequest request, const std::string& body) {
     request.body = body;
     for (std::string& line : request.header_lines) {
-      if (line.rfind("Content-Length:", 0) == 0) line = "Content-Length:" + std::to_string(body.size());
+      if (line.rfind("Content-Length:", 0) == 0)
+        line = "Content-Length:" + std::to_string(body.size());
     }
     return request;
   };
@@ -178,8 +182,8 @@ TEST_F(ProtocolTest, EnvelopeFaultsAreRefused) {
   damaged_list += Le32(static_cast<uint32_t>(bad_list.size())) + bad_list;
   std::string damaged_org = Le32(2) + Le32(9) + "OTHERHEAD";
   const std::string list = PackedStringList({});
-  damaged_org += Le32(static_cast<uint32_t>(list.size())) + list + Le32(9) + "ORGSTREAM" + Le32(4) +
-                 "ABCD";
+  damaged_org +=
+      Le32(static_cast<uint32_t>(list.size())) + list + Le32(9) + "ORGSTREAM" + Le32(4) + "ABCD";
   std::string bomb = Le32(2) + Le32(9) + "OTHERHEAD";
   const std::string zeros = Packed(std::string(2 << 20, '\0'));
   bomb += Le32(static_cast<uint32_t>(list.size())) + list + Le32(9) + "ORGSTREAM" +
@@ -191,7 +195,8 @@ TEST_F(ProtocolTest, EnvelopeFaultsAreRefused) {
       {BuildEnvelope("TEST_SERVER_ALIVE", {kLogin, "LOGINKEY:other"}), "login key refused"},
       {replace(good, "CORVANELINKPOSTTYPE", FieldLine("CORVANELINKPOSTTYPE", "KVGET")),
        "missing or wrong field CORVANELINKPOSTTYPE"},
-      {replace(good, "CORVANELINKPOSTTYPE", "X-Other: 1"), "missing or wrong field CORVANELINKPOSTTYPE"},
+      {replace(good, "CORVANELINKPOSTTYPE", "X-Other: 1"),
+       "missing or wrong field CORVANELINKPOSTTYPE"},
       {replace(good, "CORVNAECOMMAND", "X-Other: 1"), "missing field CORVNAECOMMAND"},
       {replace(good, "CORVNAECOMMAND", FieldLine("CORVNAECOMMAND", "")),
        "missing field CORVNAECOMMAND"},
@@ -270,15 +275,17 @@ TEST_F(FileCommandTest, SizeTimeAnswersSizeAndThreeFileTimes) {
   EXPECT_EQ(fixture_.server().Counters().file_info_requests, 1u);
 
   EXPECT_EQ(Call(port(), "GET_SERVER_FILE_SIZE_TIME", {kLogin}).error, "missing item _FILENAME");
-  EXPECT_EQ(Call(port(), "GET_SERVER_FILE_SIZE_TIME", {kLogin, "_FILENAME:_WEBPATH\\None.exe"}).error,
-            "file not found: _WEBPATH\\None.exe");
+  EXPECT_EQ(
+      Call(port(), "GET_SERVER_FILE_SIZE_TIME", {kLogin, "_FILENAME:_WEBPATH\\None.exe"}).error,
+      "file not found: _WEBPATH\\None.exe");
 }
 
 TEST_F(FileCommandTest, StreamAnswersExactlyTheAskedBytes) {
   const std::vector<std::pair<int64_t, int64_t>> pieces = {
       {0, 524288}, {524288, 475712}, {999999, 1}, {1000000, 0}, {12345, 32}};
   for (const auto& [offset, length] : pieces) {
-    const TFramedAnswer answer = Call(port(), "GET_SERVER_FILE_STREAM", PieceItems(kExe, offset, length));
+    const TFramedAnswer answer =
+        Call(port(), "GET_SERVER_FILE_STREAM", PieceItems(kExe, offset, length));
     ASSERT_TRUE(answer.ok) << answer.error;
     EXPECT_EQ(answer.payload, content_.substr(offset, length)) << offset << "+" << length;
   }
@@ -300,12 +307,12 @@ TEST_F(FileCommandTest, DigestConfirmsOnlyAnExactUppercaseMatch) {
   std::string lower = md5;
   for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
-      {{"_AUsesMD5Check:T", "_MD5Str:" + md5}, md5},        // confirmed: the digest text
-      {{"_AUsesMD5Check:T", "_MD5Str:" + md5}, md5},        // again, digest from the cache
-      {{"_AUsesMD5Check:T", "_MD5Str:" + lower}, piece},    // other case: data
+      {{"_AUsesMD5Check:T", "_MD5Str:" + md5}, md5},      // confirmed: the digest text
+      {{"_AUsesMD5Check:T", "_MD5Str:" + md5}, md5},      // again, digest from the cache
+      {{"_AUsesMD5Check:T", "_MD5Str:" + lower}, piece},  // other case: data
       {{"_AUsesMD5Check:T", "_MD5Str:" + std::string(32, '0')}, piece},
-      {{"_AUsesMD5Check:T", "_MD5Str:"}, piece},            // dropped empty digest
-      {{"_AUsesMD5Check:F", "_MD5Str:" + md5}, piece},      // check not asked for
+      {{"_AUsesMD5Check:T", "_MD5Str:"}, piece},        // dropped empty digest
+      {{"_AUsesMD5Check:F", "_MD5Str:" + md5}, piece},  // check not asked for
       {{"_MD5Str:" + md5}, piece},
   };
   for (const auto& [extra, expected] : cases) {
@@ -322,15 +329,18 @@ TEST_F(FileCommandTest, StreamRefusals) {
   mkdir((fixture_.root() + "/_WEBPATH/sub").c_str(), 0755);
   TTempDir outside;
   WriteFileBytes(outside.File("secret"), "secret");
-  ASSERT_EQ(symlink(outside.File("secret").c_str(), (fixture_.root() + "/_WEBPATH/leak").c_str()), 0);
+  ASSERT_EQ(symlink(outside.File("secret").c_str(), (fixture_.root() + "/_WEBPATH/leak").c_str()),
+            0);
   const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
       {{kLogin, "_BE:0", "_LEN:1"}, "missing item _FILENAME"},
       {{kLogin, "_FILENAME:" + kExe, "_LEN:1"}, "item _BE is missing or not a decimal number"},
-      {{kLogin, "_FILENAME:" + kExe, "_BE:-1", "_LEN:1"}, "item _BE is missing or not a decimal number"},
+      {{kLogin, "_FILENAME:" + kExe, "_BE:-1", "_LEN:1"},
+       "item _BE is missing or not a decimal number"},
       {{kLogin, "_FILENAME:" + kExe, "_BE:0x10", "_LEN:1"},
        "item _BE is missing or not a decimal number"},
       {{kLogin, "_FILENAME:" + kExe, "_BE:0"}, "item _LEN is missing or not a decimal number"},
-      {{kLogin, "_FILENAME:" + kExe, "_BE:0", "_LEN: 1"}, "item _LEN is missing or not a decimal number"},
+      {{kLogin, "_FILENAME:" + kExe, "_BE:0", "_LEN: 1"},
+       "item _LEN is missing or not a decimal number"},
       {{kLogin, "_FILENAME:" + kExe, "_BE:0", "_LEN:99999999999999999999"},
        "item _LEN is missing or not a decimal number"},
       {PieceItems(kExe, 0, 17 << 20), "piece length 17825792 above the limit of 16777216 bytes"},
@@ -387,8 +397,8 @@ TEST_F(FileCommandTest, ChangedFileIsNeverServedStale) {
 TEST_F(FileCommandTest, LargePieceIsPackedWithTheLargeDataMarker) {
   const std::string big = ExecutableLikeBytes(6 << 20);
   fixture_.PutFile("big.bin", big);
-  const THttpReply reply = Send(port(), BuildEnvelope("GET_SERVER_FILE_STREAM",
-                                                      PieceItems("big.bin", 0, 6 << 20)));
+  const THttpReply reply =
+      Send(port(), BuildEnvelope("GET_SERVER_FILE_STREAM", PieceItems("big.bin", 0, 6 << 20)));
   ASSERT_EQ(reply.status, 200);
   EXPECT_EQ(reply.body.substr(4, 18), "KVSTART_LaRgEsIzE_");
   EXPECT_EQ(HexBytes(reply.body.substr(22, 2)), "78 9C");

@@ -4,10 +4,9 @@
 #include "server_files.h"
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include "piece_cache.h"
 #include "server_options.h"
@@ -31,9 +30,9 @@ class ServerFilesTest : public ::testing::Test {
 };
 
 TEST_F(ServerFilesTest, NamesMapBelowTheRootWithEitherSeparator) {
-  for (const std::string name : {"_WEBPATH\\CorvanePage\\Nimbara.exe",
-                                  "_WEBPATH/CorvanePage/Nimbara.exe",
-                                  "_WEBPATH\\CorvanePage/Nimbara.exe"}) {
+  for (const std::string name :
+       {"_WEBPATH\\CorvanePage\\Nimbara.exe", "_WEBPATH/CorvanePage/Nimbara.exe",
+        "_WEBPATH\\CorvanePage/Nimbara.exe"}) {
     TServerFile file;
     std::string error, bytes;
     ASSERT_TRUE(OpenServerFile(root_, name, &file, &error)) << name << ": " << error;
@@ -55,23 +54,30 @@ TEST_F(ServerFilesTest, RefusesNamesThatLeaveTheRootOrAreNoFile) {
       {"\\\\host\\share\\x", "absolute server file name refused: \\\\host\\share\\x"},
       {"C:\\Windows\\x", "server file name with a drive letter refused: C:\\Windows\\x"},
       {"c:x", "server file name with a drive letter refused: c:x"},
-      {"..\\secret.txt", "server file name with an empty, \".\" or \"..\" component refused: "
-                         "..\\secret.txt"},
-      {"_WEBPATH\\..\\..\\secret.txt", "server file name with an empty, \".\" or \"..\" "
-                                       "component refused: _WEBPATH\\..\\..\\secret.txt"},
-      {"_WEBPATH\\\\x", "server file name with an empty, \".\" or \"..\" component refused: "
-                        "_WEBPATH\\\\x"},
-      {"_WEBPATH\\", "server file name with an empty, \".\" or \"..\" component refused: "
-                     "_WEBPATH\\"},
-      {".\\_WEBPATH", "server file name with an empty, \".\" or \"..\" component refused: "
-                      ".\\_WEBPATH"},
+      {"..\\secret.txt",
+       "server file name with an empty, \".\" or \"..\" component refused: "
+       "..\\secret.txt"},
+      {"_WEBPATH\\..\\..\\secret.txt",
+       "server file name with an empty, \".\" or \"..\" "
+       "component refused: _WEBPATH\\..\\..\\secret.txt"},
+      {"_WEBPATH\\\\x",
+       "server file name with an empty, \".\" or \"..\" component refused: "
+       "_WEBPATH\\\\x"},
+      {"_WEBPATH\\",
+       "server file name with an empty, \".\" or \"..\" component refused: "
+       "_WEBPATH\\"},
+      {".\\_WEBPATH",
+       "server file name with an empty, \".\" or \"..\" component refused: "
+       ".\\_WEBPATH"},
       {"out.lnk", "server file name leads outside the served folder: out.lnk"},
       {"rel.lnk", "server file name leads outside the served folder: rel.lnk"},
-      {"dirlink\\secret.txt", "server file name leads outside the served folder: "
-                              "dirlink\\secret.txt"},
+      {"dirlink\\secret.txt",
+       "server file name leads outside the served folder: "
+       "dirlink\\secret.txt"},
       {"_WEBPATH\\CorvanePage\\Missing.exe", "file not found: _WEBPATH\\CorvanePage\\Missing.exe"},
-      {"_WEBPATH\\CorvanePage\\Nimbara.exe\\x", "file not found: "
-                                                "_WEBPATH\\CorvanePage\\Nimbara.exe\\x"},
+      {"_WEBPATH\\CorvanePage\\Nimbara.exe\\x",
+       "file not found: "
+       "_WEBPATH\\CorvanePage\\Nimbara.exe\\x"},
       {"_WEBPATH\\CorvanePage", "not a regular file: _WEBPATH\\CorvanePage"},
   };
   for (const auto& [name, expected] : cases) {
@@ -118,11 +124,11 @@ TEST_F(ServerFilesTest, TimesComeFromTheFileAndChangesAreNoticed) {
 
 TEST(FileTimeTextTest, WindowsFileTimeAsLowAndHighHalves) {
   const std::vector<std::pair<int64_t, std::string>> cases = {
-      {0, "3577643008|27111902"},                         // 1970-01-01
+      {0, "3577643008|27111902"},                                      // 1970-01-01
       {1577934245LL * 1000000000 + 123456789, "1255593735|30785817"},  // 100 ns units, truncated
       {1700000000LL * 1000000000, "3329032192|31070023"},
-      {-1, "3577643007|27111902"},                        // before 1970: rounded down
-      {-86400LL * 1000000000, "2866069504|27111701"},      // 1969-12-31
+      {-1, "3577643007|27111902"},                     // before 1970: rounded down
+      {-86400LL * 1000000000, "2866069504|27111701"},  // 1969-12-31
   };
   for (const auto& [ns, text] : cases) EXPECT_EQ(FileTimeText(ns), text) << ns;
 }
@@ -165,12 +171,34 @@ TEST(ServerOptionsTest, ParsesEveryOption) {
   TServerOptions o;
   bool help = true;
   std::string error;
-  ASSERT_TRUE(ParseServerOptions(
-      {"--root", "/srv", "--listen", "127.0.0.1:9000", "--login-key=k1", "--threads", "8",
-       "--max-connections", "50", "--upload-dir", "/tmp/u", "--upload-limit", "64M", "--cache",
-       "1G", "--max-body", "512K", "--max-unpacked", "1048576", "--max-piece", "2M", "--timeout",
-       "5", "--max-upload-streams", "9", "--no-prefetch", "--quiet"},
-      &o, &help, &error))
+  ASSERT_TRUE(ParseServerOptions({"--root",
+                                  "/srv",
+                                  "--listen",
+                                  "127.0.0.1:9000",
+                                  "--login-key=k1",
+                                  "--threads",
+                                  "8",
+                                  "--max-connections",
+                                  "50",
+                                  "--upload-dir",
+                                  "/tmp/u",
+                                  "--upload-limit",
+                                  "64M",
+                                  "--cache",
+                                  "1G",
+                                  "--max-body",
+                                  "512K",
+                                  "--max-unpacked",
+                                  "1048576",
+                                  "--max-piece",
+                                  "2M",
+                                  "--timeout",
+                                  "5",
+                                  "--max-upload-streams",
+                                  "9",
+                                  "--no-prefetch",
+                                  "--quiet"},
+                                 &o, &help, &error))
       << error;
   EXPECT_FALSE(help);
   EXPECT_EQ(o.root, "/srv");
@@ -191,8 +219,8 @@ TEST(ServerOptionsTest, ParsesEveryOption) {
   EXPECT_FALSE(o.log_requests);
 
   TServerOptions defaults;
-  ASSERT_TRUE(ParseServerOptions({"--root", "/srv", "--listen", "[::1]:0"}, &defaults, &help,
-                                 &error));
+  ASSERT_TRUE(
+      ParseServerOptions({"--root", "/srv", "--listen", "[::1]:0"}, &defaults, &help, &error));
   EXPECT_EQ(defaults.listen_address, "::1");
   EXPECT_EQ(defaults.port, 0);
   EXPECT_EQ(defaults.login_key, "pelkwarn");
@@ -207,7 +235,8 @@ TEST(ServerOptionsTest, RefusesBadOptionsWithAMessageNamingThem) {
       {{}, "missing --root DIR (the folder to serve)"},
       {{"--root"}, "option --root needs a value"},
       {{"--root", "/r", "--bogus"}, "unknown option: --bogus"},
-      {{"--root", "/r", "--listen", "127.0.0.1"}, "bad value for --listen (ADDRESS:PORT): 127.0.0.1"},
+      {{"--root", "/r", "--listen", "127.0.0.1"},
+       "bad value for --listen (ADDRESS:PORT): 127.0.0.1"},
       {{"--root", "/r", "--listen", "127.0.0.1:70000"},
        "bad value for --listen (ADDRESS:PORT): 127.0.0.1:70000"},
       {{"--root", "/r", "--threads", "0"}, "bad value for --threads (1 to 256): 0"},

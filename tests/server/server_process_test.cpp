@@ -3,6 +3,7 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -11,8 +12,6 @@
 
 #include <chrono>
 #include <thread>
-
-#include <gtest/gtest.h>
 
 #include "server_test_client.h"
 #include "support/test_support.h"

@@ -1,6 +1,7 @@
 #include "server_test_client.h"
 
 #include <arpa/inet.h>
+#include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -8,8 +9,6 @@
 
 #include <cstring>
 #include <stdexcept>
-
-#include <gtest/gtest.h>
 
 #include "net/post_server_request.h"
 #include "pack/compression.h"

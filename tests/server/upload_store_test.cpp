@@ -60,9 +60,9 @@ TEST(UploadStoreTest, UnknownAndMalformedIdentifiersAreRefused) {
   std::string id, error, bytes;
   ASSERT_TRUE(store.Open(&id, &error));
   int64_t total = 0;
-  for (const std::string& bad : {std::string("00000000000000000000000000000000"), id + "0",
-                                 std::string("../../etc/passwd"), std::string(),
-                                 std::string(id).replace(0, 1, "a")}) {
+  for (const std::string& bad :
+       {std::string("00000000000000000000000000000000"), id + "0", std::string("../../etc/passwd"),
+        std::string(), std::string(id).replace(0, 1, "a")}) {
     EXPECT_FALSE(store.Append(bad, "x", &total, &error)) << bad;
     EXPECT_FALSE(store.Take(bad, &bytes, &error)) << bad;
     EXPECT_EQ(error, "unknown upload stream id");

@@ -15,16 +15,22 @@ namespace {
 
 std::string Le32(int32_t v) {
   std::string out(4, '\0');
-  for (int i = 0; i < 4; ++i) out[i] = static_cast<char>((static_cast<uint32_t>(v) >> (8 * i)) & 0xFF);
+  for (int i = 0; i < 4; ++i)
+    out[i] = static_cast<char>((static_cast<uint32_t>(v) >> (8 * i)) & 0xFF);
   return out;
 }
 
 TEST(Base64DecodeTest, StandardAlphabetVectors) {
   // RFC 4648 section 10, plus zero bytes.
-  const std::vector<std::pair<std::string, std::string>> cases = {
-      {"", ""},         {"Zg==", "f"},         {"Zm8=", "fo"},
-      {"Zm9v", "foo"},  {"Zm9vYg==", "foob"},  {"Zm9vYmE=", "fooba"},
-      {"Zm9vYmFy", "foobar"}, {"AAAA", std::string(3, '\0')}, {"AA==", std::string(1, '\0')}};
+  const std::vector<std::pair<std::string, std::string>> cases = {{"", ""},
+                                                                  {"Zg==", "f"},
+                                                                  {"Zm8=", "fo"},
+                                                                  {"Zm9v", "foo"},
+                                                                  {"Zm9vYg==", "foob"},
+                                                                  {"Zm9vYmE=", "fooba"},
+                                                                  {"Zm9vYmFy", "foobar"},
+                                                                  {"AAAA", std::string(3, '\0')},
+                                                                  {"AA==", std::string(1, '\0')}};
   for (const auto& [text, bytes] : cases) {
     std::string out, error;
     ASSERT_TRUE(Base64Decode(StandardBase64Alphabet, text, &out, &error)) << text << ": " << error;
@@ -66,11 +72,9 @@ TEST(Base64DecodeTest, RefusesMalformedText) {
 TEST(HeaderFieldTest, KnownWireTextsDecode) {
   // Encoded forms of the envelope's own names and values.
   const std::vector<std::pair<std::string, std::string>> cases = {
-      {"_xZKN9x2Tz6Y=_", "LOGINKEY"},
-      {"_c7l4lI1RtsL=_", "pelkwarn"},
-      {"_ZQ==_", "T"},
-      {"_J7qo_", std::string(3, '\0')},
-      {"xZKN9x2Tz6Y=", "LOGINKEY"},  // a header name carries only the leading "_"
+      {"_xZKN9x2Tz6Y=_", "LOGINKEY"},   {"_c7l4lI1RtsL=_", "pelkwarn"}, {"_ZQ==_", "T"},
+      {"_J7qo_", std::string(3, '\0')}, {"xZKN9x2Tz6Y=", "LOGINKEY"},  // a header name carries only
+                                                                       // the leading "_"
       {"_xZKN9x2Tz6Y=", "LOGINKEY"},
   };
   for (const auto& [wire, plain] : cases) {
