@@ -9,6 +9,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -244,8 +245,10 @@ bool THttpListener::Start(std::string* error) {
   unsigned int flags = MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_EPOLL | MHD_USE_ITC |
                        MHD_USE_TURBO | MHD_USE_ERROR_LOG;
   if (family == AF_INET6) flags |= MHD_USE_IPv6;
-  const unsigned int threads =
-      static_cast<unsigned int>(s.settings.threads < 1 ? 1 : s.settings.threads);
+  // Each worker takes its share of the connection limit: no more workers
+  // than connections.
+  const unsigned int threads = static_cast<unsigned int>(
+      std::clamp(s.settings.threads, 1, std::max(1, s.settings.max_connections)));
   s.daemon = MHD_start_daemon(
       flags, 0, nullptr, nullptr, &TImpl::Access, &s, MHD_OPTION_EXTERNAL_LOGGER, &TImpl::Logger,
       &s, MHD_OPTION_LISTEN_SOCKET, fd, MHD_OPTION_THREAD_POOL_SIZE, threads > 1 ? threads : 0u,
