@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <chrono>
 #include <exception>
+#include <future>
+#include <functional>
 #include <optional>
 #include <thread>
 #include <vector>
@@ -220,34 +222,66 @@ bool TDownloadRun::PrepareReferenceFile() {
   return true;
 }
 
+// The digest of the piece of up to piece_size bytes at offset, read in
+// chunks; length 0 at the end of the file.
+struct TPieceDigest {
+  int64_t length = 0;
+  std::string hex;
+};
+
+TPieceDigest DigestPiece(TFileStream& file, int64_t offset, int64_t piece_size) {
+  std::string chunk(static_cast<size_t>(std::min(kChunk, piece_size)), '\0');
+  file.SetPosition(offset);
+  TMd5 md5;
+  TPieceDigest digest;
+  while (digest.length < piece_size) {
+    const int64_t n =
+        file.Read(chunk.data(), std::min<int64_t>(kChunk, piece_size - digest.length));
+    if (n < 1) break;
+    md5.Update(chunk.data(), static_cast<size_t>(n));
+    digest.length += n;
+  }
+  if (digest.length > 0) digest.hex = md5.FinishHex();
+  return digest;
+}
+
 bool TDownloadRun::DigestReferenceFile() {
-  buffer_.resize(kChunk);
   TFileStream reference = FileIsPresent(reference_file_)
                               ? TFileStream::OpenReadWriteShareRead(reference_file_)
                               : TFileStream::Create(reference_file_);
   ShowStatus(kStatusAnalysing);
   const int64_t size = reference.Size();
   StartProgress((size + piece_size_ - 1) / piece_size_);
+  // Pieces are digested two at a time: while this thread digests one piece,
+  // a helper digests the next one through its own reading handle. The passes
+  // (termination test, progress step, table entry) stay one per piece, in
+  // order, on this thread. Declared before the future, so that a helper
+  // still running is awaited before its handle closes.
+  std::optional<TFileStream> second;
+  if (size > piece_size_) second.emplace(TFileStream::OpenRead(reference_file_));
+  std::future<TPieceDigest> ahead;
+  int64_t offset = 0;
   for (int64_t pass = 0;;) {
     if (Terminating()) return Fail(kStopped);
     ProgressStep(++pass);
-    // One piece: up to PieceSize bytes, read and digested in chunks.
-    const int64_t offset = reference.Position();
-    TMd5 md5;
-    int64_t got = 0;
-    while (got < piece_size_) {
-      const int64_t n =
-          reference.Read(buffer_.data(), std::min<int64_t>(kChunk, piece_size_ - got));
-      if (n < 1) break;
-      md5.Update(buffer_.data(), static_cast<size_t>(n));
-      got += n;
+    TPieceDigest digest;
+    if (ahead.valid()) {
+      digest = ahead.get();
+    } else {
+      const int64_t next = offset + piece_size_;
+      if (second && next < size)
+        ahead = std::async(std::launch::async, DigestPiece, std::ref(*second), next, piece_size_);
+      digest = DigestPiece(reference, offset, piece_size_);
     }
-    if (got < 1) break;
+    if (digest.length < 1) break;
     // Keys carry 32-bit offsets; the server's files are smaller than 2 GiB,
     // so pieces beyond that can never be asked for.
     if (offset > INT32_MAX) break;
-    digests_.AddText(PieceKey(static_cast<int32_t>(offset), static_cast<int32_t>(got)),
-                     AsciiToWide(md5.FinishHex()));
+    digests_.AddText(PieceKey(static_cast<int32_t>(offset), static_cast<int32_t>(digest.length)),
+                     AsciiToWide(digest.hex));
+    // A short piece is the last one; the helper's piece then lies past the
+    // end and comes back empty, like a read at the end would.
+    offset += digest.length;
   }
   return true;
 }

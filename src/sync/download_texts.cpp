@@ -48,8 +48,9 @@ bool IsSeparatorBlank(char16_t c) { return c >= 1 && c <= u' '; }
 }  // namespace
 
 std::u16string ZeroPad(int32_t number, int width) {
-  std::u16string text = number < 0 ? u"-" + Decimal(0 - static_cast<uint64_t>(static_cast<int64_t>(number)))
-                                   : Decimal(static_cast<uint64_t>(number));
+  const int64_t wide = number;
+  std::u16string text = wide < 0 ? u"-" + Decimal(static_cast<uint64_t>(-wide))
+                                 : Decimal(static_cast<uint64_t>(wide));
   if (static_cast<int>(text.size()) < width) text.insert(0, width - text.size(), u'0');
   return text;
 }
@@ -89,7 +90,8 @@ std::u16string ChangeFileExtension(const std::u16string& path, const std::u16str
   if (!suffix.empty() && suffix[0] != u'.') suffix.insert(suffix.begin(), u'.');
   const size_t slash = path.rfind(u'/');
   const size_t dot = path.rfind(u'.');
-  const bool has_ext = dot != std::u16string::npos && (slash == std::u16string::npos || dot > slash);
+  const bool has_ext =
+      dot != std::u16string::npos && (slash == std::u16string::npos || dot > slash);
   return (has_ext ? path.substr(0, dot) : path) + suffix;
 }
 

@@ -362,15 +362,25 @@ TEST_F(DownloadTest, CancelledDuringTheDigestPass) {
   const std::string content = ExecutableLikeBytes(4 * kPiece);
   WriteFileBytes(target_, content);
   Serve(content + "x");
-  TCancelToken token;
-  token.Cancel();
-  TRunControl run;
-  run.Terminated = &token;
-  std::u16string error;
-  ASSERT_FALSE(Download(error, run));
-  EXPECT_EQ(error, u"系統停止01");
-  EXPECT_EQ(Counters().data_pieces + Counters().digest_confirmed_pieces, 0u);
-  EXPECT_TRUE(SameBytes(ReadFileBytes(target_), content));
+  // Closed before the first pass, and closed after the first pass (the
+  // second piece is then being digested alongside).
+  for (int64_t close_at : {0, 1}) {
+    SCOPED_TRACE(close_at);
+    TCancelToken token;
+    if (close_at == 0) token.Cancel();
+    TRunControl run;
+    run.Terminated = &token;
+    run.ProcessMessages = [&] {
+      if (label_.text() == u"Nimbara.exe  資料分析中..." && bar_.position() == close_at)
+        token.Cancel();
+    };
+    std::u16string error;
+    ASSERT_FALSE(Download(error, run));
+    EXPECT_EQ(error, u"系統停止01");
+    EXPECT_EQ(Counters().data_pieces + Counters().digest_confirmed_pieces, 0u);
+    EXPECT_TRUE(SameBytes(ReadFileBytes(target_), content));
+    EXPECT_EQ(bar_.position(), close_at);
+  }
 }
 
 TEST_F(DownloadTest, KilledProcessIsResumedByTheNextRun) {
@@ -492,7 +502,8 @@ TEST_F(DownloadTest, WrongPieceLengthsAreRetriedThenFailTheRun) {
           << Narrow(error);
       EXPECT_EQ(ReadFileBytes(target_), old_content);
       EXPECT_EQ(WriteTimeOf(target_), kServerWriteTime - 1);
-      EXPECT_TRUE(SameBytes(ReadFileBytes(NewFile()), content.substr(0, kPiece))) << "only the good piece";
+      EXPECT_TRUE(SameBytes(ReadFileBytes(NewFile()), content.substr(0, kPiece)))
+          << "only the good piece";
     }
   }
 }

@@ -30,7 +30,8 @@ TEST(Md5HexTest, BinaryAndLargeInputs) {
 }
 
 TEST(Md5Test, PartsGiveTheDigestOfTheWhole) {
-  const std::string text = "12345678901234567890123456789012345678901234567890123456789012345678901234567890";
+  const std::string text =
+      "12345678901234567890123456789012345678901234567890123456789012345678901234567890";
   for (size_t cut : {size_t{0}, size_t{1}, size_t{63}, size_t{64}, text.size()}) {
     TMd5 md5;
     md5.Update(text.data(), cut);
