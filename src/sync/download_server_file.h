@@ -5,7 +5,9 @@
 // "<target>.<ReferenceFileExt>" (the old copy, or an unfinished earlier
 // download) already holds being confirmed by MD5 digest instead of
 // transferred; at the end the new file gets the server's times and replaces
-// the target. Runs on the calling (main) thread; not re-entrant.
+// the target. Runs on the calling (main) thread, which alone touches the
+// progress displays and calls Run.ProcessMessages; during the digest pass a
+// helper thread digests the next piece alongside. Not re-entrant.
 //
 // Result: true when the file was found unchanged or the download completed
 // (with ReplaceTarget, including the replacement). ErrorText is written only
