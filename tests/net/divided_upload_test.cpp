@@ -76,6 +76,12 @@ class DividedUploadTest : public ::testing::Test {
     const TCommandHandler stream_id = s.Handler("GET_SERVER_STREAM_ID");
     s.RegisterCommand("GET_SERVER_STREAM_ID", [this, stream_id](const TServerRequest& request) {
       ++stream_ids_;
+      if (refuse_stream_id_) {
+        TServerAnswer refusal;
+        refusal.ok = false;
+        refusal.error_text = "no stream for you";
+        return refusal;
+      }
       return stream_id(request);
     });
     const TCommandHandler echo = s.Handler("ECHO");
@@ -111,6 +117,7 @@ class DividedUploadTest : public ::testing::Test {
   std::atomic<bool> short_acknowledgement_{false};
   std::atomic<bool> bad_acknowledgement_{false};
   std::atomic<int> stream_ids_{0};
+  std::atomic<bool> refuse_stream_id_{false};
   std::atomic<int> echoes_{0};
   TMemoryStream response_;
   std::u16string error_;
@@ -148,6 +155,15 @@ TEST_F(DividedUploadTest, Src30fIsNeverDivided) {
   EXPECT_TRUE(response_.Bytes() == body);
   EXPECT_TRUE(Pieces().empty());
   EXPECT_EQ(stream_ids_.load(), 0);
+}
+
+TEST_F(DividedUploadTest, NoStreamIdentifierEndsTheCall) {
+  refuse_stream_id_ = true;
+  EXPECT_FALSE(Echo(u"ECHO", RandomBytes(2200000, 9), 3));
+  EXPECT_EQ(error_, u"no stream for you");
+  EXPECT_EQ(stream_ids_.load(), 1);  // neither repeated inside nor outside
+  EXPECT_TRUE(Pieces().empty());
+  EXPECT_EQ(echoes_.load(), 0);
 }
 
 TEST_F(DividedUploadTest, ShortAcknowledgementStopsTheCall) {

@@ -127,6 +127,11 @@ bool TFaultServer::Sleep(int ms) {
 
 void TFaultServer::Serve(int raw_fd) {
   TFd fd{raw_fd};
+  if (!read_requests_.load()) {
+    while (Sleep(1000)) {
+    }
+    return;
+  }
   // Read the head, then the announced body.
   std::string data;
   char buffer[65536];

@@ -42,6 +42,9 @@ class TFaultServer {
   int Port() const { return port_; }
 
   void AddScript(TFaultScript script);
+  // false: connections are accepted but never read from (nor answered)
+  // until Stop, so a large request body fills the socket buffers.
+  void SetReadRequests(bool read) { read_requests_.store(read); }
   int Connections() const { return connections_.load(); }
   std::vector<TRecordedRequest> Requests() const;
 
@@ -72,6 +75,7 @@ class TFaultServer {
   int port_ = 0;
   std::atomic<bool> stopping_{false};
   std::atomic<int> connections_{0};
+  std::atomic<bool> read_requests_{true};
   std::thread accept_thread_;
   mutable std::mutex mutex_;
   std::condition_variable stop_signal_;

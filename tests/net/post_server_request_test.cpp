@@ -3,6 +3,7 @@
 #include "net/post_server_request.h"
 
 #include <chrono>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -299,6 +300,18 @@ TEST_F(PostServerRequestTest, SilentServerEndsWithTheReceiveTimeout) {
   server_.AddScript({TFaultServer::Pause(20000)});
   EXPECT_FALSE(Post(u"TEST_SERVER_ALIVE", {u"LOGINKEY:pelkwarn"}, "", 0, 2));
   EXPECT_EQ(error_, kSendFailedWithBody);  // the parameters make a container body
+  EXPECT_EQ(server_.Connections(), 2);
+}
+
+TEST_F(PostServerRequestTest, BodyNobodyReadsEndsWithTheSendTimeout) {
+  SendTimeout = DataSendTimeout = 300;
+  server_.SetReadRequests(false);
+  // "SRC30F" is never divided: the whole body must go out in this request.
+  std::mt19937 generator(3);
+  std::string body(16 << 20, '\0');
+  for (char& c : body) c = static_cast<char>(generator());
+  EXPECT_FALSE(Post(u"SRC30F", {}, body, 0, 2));
+  EXPECT_EQ(error_, kSendFailedWithBody);
   EXPECT_EQ(server_.Connections(), 2);
 }
 

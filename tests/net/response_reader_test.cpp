@@ -9,6 +9,7 @@
 #include "fault_server.h"
 #include "pack/compression.h"
 #include "pack/stream.h"
+#include "platform/http_transport.h"
 
 namespace {
 
@@ -156,6 +157,23 @@ TEST_F(ResponseReaderTest, DamagedPayloadFailsWithTheUnpackingMessage) {
   request_.Add(TFaultServer::Framed("KVSTART" + std::string("not a zlib stream")));
   EXPECT_FALSE(ReadAnswer());
   EXPECT_EQ(error_.rfind(u"Decompression error: ", 0), 0u);
+}
+
+TEST(WinInetErrorTextTest, TakesTheTransportTextOfTheLastFailure) {
+  std::unique_ptr<TTransportSession> session = OpenHttpSession("agent", THttpAccess::Direct);
+  ASSERT_NE(session, nullptr);
+  EXPECT_EQ(session->Connect("bad host", 80, nullptr), nullptr);  // fails on this thread
+  std::u16string text = u"unchanged";
+  EXPECT_TRUE(WinInetErrorText(false, text));
+  EXPECT_EQ(text, u"unchanged");
+  EXPECT_FALSE(WinInetErrorText(true, text));
+  EXPECT_EQ(text, u"The host name cannot be used: \"bad host\"");
+
+  // After a call that succeeded there is no text to take.
+  ASSERT_NE(session->Connect("127.0.0.1", 80, nullptr), nullptr);
+  text = u"unchanged";
+  EXPECT_TRUE(WinInetErrorText(true, text));
+  EXPECT_EQ(text, u"unchanged");
 }
 
 TEST_F(ResponseReaderTest, NoRequestFailsAtOnce) {
