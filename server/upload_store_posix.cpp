@@ -93,10 +93,12 @@ int TUploadStore::DropIdle() {
   int dropped = 0;
   std::lock_guard<std::mutex> lock(mutex_);
   for (auto it = streams_.begin(); it != streams_.end();) {
-    TStream& stream = *it->second;
-    std::unique_lock<std::mutex> stream_lock(stream.mutex, std::try_to_lock);
-    if (stream_lock.owns_lock() && now - stream.last_activity > limits_.idle) {
-      stream.Discard();
+    // The copy keeps the stream (and its mutex) alive until the lock is gone.
+    const std::shared_ptr<TStream> stream = it->second;
+    std::unique_lock<std::mutex> stream_lock(stream->mutex, std::try_to_lock);
+    if (stream_lock.owns_lock() && now - stream->last_activity > limits_.idle) {
+      stream->Discard();
+      stream_lock.unlock();
       it = streams_.erase(it);
       ++dropped;
     } else {
