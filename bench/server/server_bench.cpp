@@ -199,7 +199,7 @@ class TNginx {
 };
 
 // One client fetching the whole file piece by piece; false on any fault.
-bool FetchFile(int port, const std::string& content) {
+bool FetchFile(int port, const std::string& content, const std::string& name = kExeName) {
   std::string body, payload, error;
   for (int64_t offset = 0; offset < static_cast<int64_t>(content.size()); offset += kPiece) {
     const int64_t length = std::min<int64_t>(kPiece, static_cast<int64_t>(content.size()) - offset);
@@ -217,13 +217,16 @@ bool FetchFile(int port, const std::string& content) {
 }
 
 // `clients` clients fetching the file at once; aggregate MB/s (10^6 bytes).
-double FileRate(int port, const std::string& content, int clients, int64_t* failures) {
+// With separate_files, client i fetches its own copy "copy<i>.exe".
+double FileRate(int port, const std::string& content, int clients, int64_t* failures,
+                bool separate_files = false) {
   std::atomic<int64_t> failed{0};
   std::vector<std::thread> threads;
   const double start = Now();
   for (int i = 0; i < clients; ++i) {
-    threads.emplace_back([&] {
-      if (!FetchFile(port, content)) ++failed;
+    threads.emplace_back([&, i] {
+      const std::string name = separate_files ? "copy" + std::to_string(i) + ".exe" : kExeName;
+      if (!FetchFile(port, content, name)) ++failed;
     });
   }
   for (std::thread& t : threads) t.join();
@@ -351,6 +354,16 @@ int main(int argc, char** argv) {
       const double gzip = CurlRate(nginx.port(), size, clients, &failures);
       row("file MB/s cold cache, " + std::to_string(clients) + " client(s)", cold, gzip, "MB");
       row("file MB/s warm cache, " + std::to_string(clients) + " client(s)", warm, gzip, "MB");
+    }
+    if (wanted("file")) {
+      // Eight clients that share nothing: each fetches a copy of its own.
+      for (int i = 0; i < 8; ++i) {
+        WriteFile(dir + "/root/copy" + std::to_string(i) + ".exe", content);
+      }
+      TCorvane server(bin, dir + "/root", dir + "/server-copies.log");
+      row("file MB/s cold cache, 8 clients, a copy each",
+          FileRate(server.port(), content, 8, &failures, true), 0, "MB");
+      for (int i = 0; i < 8; ++i) unlink((dir + "/root/copy" + std::to_string(i) + ".exe").c_str());
     }
     if (wanted("file")) {
       TCorvane server(bin, dir + "/root", dir + "/server-noprefetch.log", {"--no-prefetch"});
