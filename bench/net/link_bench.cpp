@@ -175,6 +175,8 @@ int main(int argc, char** argv) {
   // machine load; the best and the median round of each are reported.
   std::vector<double> link_rates, curl_rates;
   for (int round = 0; round < rounds; ++round) {
+    uint64_t link_before = 0, link_errors_before = 0, link_after = 0, link_errors_after = 0;
+    if (!ServerStats(port, &link_before, &link_errors_before)) return 1;
     auto start = TClock::now();
     for (int i = 0; i < calls; ++i) {
       if (!CallCommandText(u"A001", u"TEST_SERVER_ALIVE", host, port, params, text, err, 3, 0) ||
@@ -184,6 +186,13 @@ int main(int argc, char** argv) {
       }
     }
     link_rates.push_back(calls / Seconds(start));
+    if (!ServerStats(port, &link_after, &link_errors_after)) return 1;
+    if (link_after - link_before - 1 != static_cast<uint64_t>(calls) ||
+        link_errors_after != link_errors_before) {
+      std::fprintf(stderr, "link round: the server saw %llu requests\n",
+                   static_cast<unsigned long long>(link_after - link_before - 1));
+      return 1;
+    }
 
     uint64_t requests_before = 0, errors_before = 0, requests_after = 0, errors_after = 0;
     if (!ServerStats(port, &requests_before, &errors_before)) return 1;

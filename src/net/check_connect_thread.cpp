@@ -1,6 +1,9 @@
 #include "net/check_connect_thread.h"
 
+#include <deque>
 #include <exception>
+#include <functional>
+#include <thread>
 
 #include "pack/text_encodings.h"
 
@@ -13,6 +16,63 @@ constexpr int64_t kLargeBody = kDefaultTimeLimit * kBytesPerSecond;  // 5,898,24
 const char16_t kSendWithBodyFailed[] = u"連線主機失敗E020：HttpSendRequest Connection fail:";
 const char16_t kSendWithoutBodyFailed[] = u"連線主機失敗E021：HttpSendRequest Connection fail:";
 
+// The threads that run the workers' Execute. A thread that has finished a
+// send waits a little for the next one instead of ending, so that a run of
+// calls does not pay for creating and ending a thread each time; a job never
+// waits behind another one (a busy pool grows by a new thread).
+class TSendThreads {
+ public:
+  static TSendThreads& Get() {
+    static TSendThreads* threads = new TSendThreads;  // lives as long as the process
+    return *threads;
+  }
+
+  // Runs job on an idle thread or on a new one. Throws std::system_error
+  // when a thread is needed and cannot be created.
+  void Run(std::function<void()> job) {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (idle_ > 0) {
+        --idle_;  // that thread is now promised to this job
+        jobs_.push_back(std::move(job));
+        signal_.notify_one();
+        return;
+      }
+    }
+    std::thread([this, first = std::move(job)]() mutable {
+      first();
+      first = nullptr;
+      Loop();
+    }).detach();
+  }
+
+ private:
+  void Loop() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+      ++idle_;
+      const bool got_job =
+          signal_.wait_for(lock, kIdleLife, [this] { return !jobs_.empty(); });
+      if (!got_job) {
+        --idle_;
+        return;
+      }
+      std::function<void()> job = std::move(jobs_.front());
+      jobs_.pop_front();
+      lock.unlock();
+      job();
+      job = nullptr;
+      lock.lock();
+    }
+  }
+
+  static constexpr std::chrono::seconds kIdleLife{5};
+  std::mutex mutex_;
+  std::condition_variable signal_;
+  std::deque<std::function<void()>> jobs_;
+  int idle_ = 0;
+};
+
 }  // namespace
 
 TCheckConnectThread::TCheckConnectThread(TTransportSession* session) {
@@ -23,24 +83,28 @@ TCheckConnectThread::~TCheckConnectThread() { WaitFor(); }
 
 void TCheckConnectThread::Start() {
   if (started_) return;
-  thread_ = std::thread([this] { Execute(); });
+  TSendThreads::Get().Run([this] {
+    Execute();
+    // The last touch of this object by the send thread: WaitFor returns
+    // only after the lock is released.
+    std::lock_guard<std::mutex> lock(report_mutex_);
+    ended_ = true;
+    ++reports_;
+    report_signal_.notify_all();
+  });
   started_ = true;
 }
 
 void TCheckConnectThread::WaitFor() {
-  if (thread_.joinable()) thread_.join();
+  if (!started_) return;
+  std::unique_lock<std::mutex> lock(report_mutex_);
+  report_signal_.wait(lock, [this] { return ended_; });
 }
 
 void TCheckConnectThread::WaitForReport(std::chrono::milliseconds max_wait) {
   std::unique_lock<std::mutex> lock(report_mutex_);
   report_signal_.wait_for(lock, max_wait, [this] { return reports_ != reports_seen_; });
   reports_seen_ = reports_;
-}
-
-void TCheckConnectThread::Notify() {
-  std::lock_guard<std::mutex> lock(report_mutex_);
-  ++reports_;
-  report_signal_.notify_all();
 }
 
 int32_t TCheckConnectThread::TimeLimitFor(int32_t caller_time_limit, int64_t body_size) {
@@ -76,7 +140,6 @@ void TCheckConnectThread::Execute() {
     FFailed.store(true);
   }
   FBusy.store(false);
-  Notify();
 }
 
 void LinkStatusCallback(void* context, int32_t status) {

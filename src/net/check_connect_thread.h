@@ -24,7 +24,6 @@
 #include <cstdint>
 #include <mutex>
 #include <string>
-#include <thread>
 
 #include "pack/stream.h"
 #include "platform/http_transport.h"
@@ -43,19 +42,18 @@ class TCheckConnectThread {
   void SetBody(TMemoryStream* body) { FBody = body; }
   void SetRequest(TTransportRequest* request) { FRequest = request; }
 
-  // Starts Execute on its own thread; throws std::system_error when the
-  // thread cannot be created. Only the first call starts it.
+  // Starts Execute on a send thread of its own (an idle one kept from an
+  // earlier worker, or a new one); throws std::system_error when a thread
+  // cannot be created. Only the first call starts it.
   void Start();
   bool Started() const { return started_; }
   // Waits until a started worker has ended; returns at once otherwise.
   void WaitFor();
 
-  // Waits until the worker has ended (or reported through Notify), or until
-  // max_wait has passed, whichever comes first. Calling thread only. The
-  // status callback does not wake it: its fields are seen at the next look.
+  // Waits until the worker has ended, or until max_wait has passed,
+  // whichever comes first. Calling thread only. The status callback does not
+  // wake it: its fields are seen at the next look.
   void WaitForReport(std::chrono::milliseconds max_wait);
-  // Wakes a WaitForReport.
-  void Notify();
 
   // The send failure's message; meaningful once FFailed has been seen true.
   const std::u16string& ErrorText() const { return FErrorText; }
@@ -89,8 +87,8 @@ class TCheckConnectThread {
   TMemoryStream* FBody = nullptr;
   std::u16string FErrorText;
 
-  std::thread thread_;
   bool started_ = false;
+  bool ended_ = false;  // guarded by report_mutex_
   std::mutex report_mutex_;
   std::condition_variable report_signal_;
   uint64_t reports_ = 0;  // guarded by report_mutex_
