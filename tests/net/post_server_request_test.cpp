@@ -2,9 +2,11 @@
 // failure path with its exact text and number of attempts.
 #include "net/post_server_request.h"
 
+#include <atomic>
 #include <chrono>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -323,6 +325,30 @@ TEST_F(PostServerRequestTest, AnswerStallingAfterItsHeaderEndsWithTheReceiveTime
   EXPECT_EQ(error_,
             u"接收主機回傳資料時，通訊失敗(03)INTERNET_STATUS_CONNECTION_CLOSED BufSize<=0");
   EXPECT_EQ(server_.Connections(), 1);
+}
+
+TEST_F(PostServerRequestTest, CallsOnTwoThreadsDoNotWaitForEachOther) {
+  // The first call's answer is held back until the second call has its own.
+  const std::string ok = TFaultServer::HttpAnswer(TFaultServer::OkAnswerBody("RESULTOK"));
+  TFaultServer slow;
+  ASSERT_TRUE(slow.Start());
+  slow.AddScript({TFaultServer::Pause(1500), TFaultServer::Send(ok)});
+  server_.AddScript({TFaultServer::Send(ok)});
+
+  std::atomic<bool> slow_done{false};
+  bool slow_ok = false;
+  std::thread first([&] {
+    TMemoryStream body, response;
+    std::u16string error;
+    slow_ok = PostServerRequest(u"A001", u"SLOW", u"127.0.0.1", slow.Port(), {}, body, response,
+                                error, 0, 1);
+    slow_done = true;
+  });
+  while (slow.Connections() == 0) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  EXPECT_TRUE(Post(u"FAST", {}, "", 0, 1)) << Narrow(error_);
+  EXPECT_FALSE(slow_done.load());  // the fast call did not queue behind the slow one
+  first.join();
+  EXPECT_TRUE(slow_ok);
 }
 
 TEST_F(PostServerRequestTest, CommandCallsTurnAnswersIntoText) {
