@@ -5,7 +5,6 @@
 // sessions, so that a repeat or the next call can reuse them.
 
 #include <curl/curl.h>
-#include <malloc.h>
 
 #include <algorithm>
 #include <array>
@@ -69,7 +68,6 @@ class TCurlGlobal {
 
  private:
   TCurlGlobal() {
-    KeepFreedHeapForReuse();
     ok_ = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
     if (!ok_) return;
     share_ = curl_share_init();
@@ -81,17 +79,6 @@ class TCurlGlobal {
       curl_share_setopt(share_, CURLSHOPT_SHARE, CURL_LOCK_DATA_DNS);
     }
   }
-  // Every server call packs and unpacks with a few hundred KB of zlib state
-  // and buffers that are freed at its end. By default glibc gives such memory
-  // back to the kernel at once (shrinking the heap and flushing the TLB of
-  // every thread), which costs more than the call itself; the next call then
-  // faults it in again. Up to 16 MiB freed at the top of the heap is kept for
-  // reuse instead, and blocks below 1 MiB come from the heap.
-  static void KeepFreedHeapForReuse() {
-    mallopt(M_MMAP_THRESHOLD, 1 << 20);
-    mallopt(M_TRIM_THRESHOLD, 16 << 20);
-  }
-
   // Kept for the life of the process: requests may still be closing while
   // static objects are destroyed.
   ~TCurlGlobal() = default;
