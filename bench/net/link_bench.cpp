@@ -17,8 +17,8 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <thread>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/launch_params.h"
@@ -58,10 +58,17 @@ class TServerProcess {
     port_ = FreeLoopbackPort();
     const std::string limit = std::to_string(echo_mib + 16) + "M";
     const std::string upload = std::to_string(2 * (echo_mib + 16)) + "M";
-    std::vector<std::string> args = {program,       "--root",        root,
-                                     "--listen",    "127.0.0.1:" + std::to_string(port_),
-                                     "--quiet",     "--max-body",    limit,
-                                     "--max-unpacked", limit,        "--upload-limit",
+    std::vector<std::string> args = {program,
+                                     "--root",
+                                     root,
+                                     "--listen",
+                                     "127.0.0.1:" + std::to_string(port_),
+                                     "--quiet",
+                                     "--max-body",
+                                     limit,
+                                     "--max-unpacked",
+                                     limit,
+                                     "--upload-limit",
                                      upload};
     std::vector<char*> argv;
     for (std::string& arg : args) argv.push_back(arg.data());
@@ -98,8 +105,8 @@ class TServerProcess {
 // The server's request and error counts ("SERVER_STATS").
 bool ServerStats(int port, uint64_t* requests, uint64_t* errors) {
   std::u16string text, error;
-  if (!CallCommandText(u"A001", u"SERVER_STATS", u"127.0.0.1", port, {u"LOGINKEY:pelkwarn"},
-                       text, error, 3, 0)) {
+  if (!CallCommandText(u"A001", u"SERVER_STATS", u"127.0.0.1", port, {u"LOGINKEY:pelkwarn"}, text,
+                       error, 3, 0)) {
     return false;
   }
   const std::string stats = WideToUtf8(text);
@@ -160,8 +167,7 @@ int main(int argc, char** argv) {
   std::string config;
   for (int i = 0; i < calls; ++i) {
     if (i > 0) config += "next\n";
-    config += "url = " + ConfigQuoted("http://127.0.0.1:" + std::to_string(port) + "/A001") +
-              "\n";
+    config += "url = " + ConfigQuoted("http://127.0.0.1:" + std::to_string(port) + "/A001") + "\n";
     config += "noproxy = \"*\"\n";
     config += "user-agent = " + ConfigQuoted(UserAgent) + "\n";
     for (const std::string& h : headers) config += "header = " + ConfigQuoted(h) + "\n";
@@ -202,8 +208,7 @@ int main(int argc, char** argv) {
     if (!ServerStats(port, &requests_after, &errors_after)) return 1;
     // The first stats call is counted by the second.
     const uint64_t curl_requests = requests_after - requests_before - 1;
-    if (rc != 0 || curl_requests != static_cast<uint64_t>(calls) ||
-        errors_after != errors_before) {
+    if (rc != 0 || curl_requests != static_cast<uint64_t>(calls) || errors_after != errors_before) {
       std::fprintf(stderr, "curl run: exit %d, %llu requests, %llu errors\n", rc,
                    static_cast<unsigned long long>(curl_requests),
                    static_cast<unsigned long long>(errors_after - errors_before));
@@ -217,8 +222,8 @@ int main(int argc, char** argv) {
   TMemoryStream body(payload);
   TMemoryStream response;
   const auto start = TClock::now();
-  const bool echoed = PostServerRequest(u"A001", u"ECHO", host, port, params, body, response,
-                                        err, 0, 1);
+  const bool echoed =
+      PostServerRequest(u"A001", u"ECHO", host, port, params, body, response, err, 0, 1);
   const double echo_seconds = Seconds(start);
   if (!echoed || response.Bytes() != payload) {
     std::fprintf(stderr, "ECHO failed: %s\n", WideToUtf8(err).c_str());

@@ -51,8 +51,7 @@ class TSendThreads {
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {
       ++idle_;
-      const bool got_job =
-          signal_.wait_for(lock, kIdleLife, [this] { return !jobs_.empty(); });
+      const bool got_job = signal_.wait_for(lock, kIdleLife, [this] { return !jobs_.empty(); });
       if (!got_job) {
         --idle_;
         return;

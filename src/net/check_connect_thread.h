@@ -91,7 +91,7 @@ class TCheckConnectThread {
   bool ended_ = false;  // guarded by report_mutex_
   std::mutex report_mutex_;
   std::condition_variable report_signal_;
-  uint64_t reports_ = 0;  // guarded by report_mutex_
+  uint64_t reports_ = 0;       // guarded by report_mutex_
   uint64_t reports_seen_ = 0;  // calling thread only
 };
 

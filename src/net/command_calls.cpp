@@ -26,8 +26,8 @@ bool CallCommandText(const std::u16string& ObjectName, const std::u16string& Com
   try {
     TMemoryStream response;
     TMemoryStream body;
-    const bool result = PostServerRequest(ObjectName, Command, Host, Port, Params, body,
-                                          response, ErrorText, TimeLimit, MaxAttempts);
+    const bool result = PostServerRequest(ObjectName, Command, Host, Port, Params, body, response,
+                                          ErrorText, TimeLimit, MaxAttempts);
     response.SetPosition(0);
     ResultText = StreamToText(response);
     return result;
@@ -40,12 +40,12 @@ bool CallCommandText(const std::u16string& ObjectName, const std::u16string& Com
 bool CallCommandBodyText(const std::u16string& ObjectName, const std::u16string& Command,
                          const std::u16string& Host, int32_t Port,
                          const std::vector<std::u16string>& Params, TStream& Body,
-                         std::u16string& ResultText, std::u16string& ErrorText,
-                         int32_t TimeLimit, int32_t MaxAttempts) {
+                         std::u16string& ResultText, std::u16string& ErrorText, int32_t TimeLimit,
+                         int32_t MaxAttempts) {
   try {
     TMemoryStream response;
-    const bool result = PostServerRequest(ObjectName, Command, Host, Port, Params, Body,
-                                          response, ErrorText, TimeLimit, MaxAttempts);
+    const bool result = PostServerRequest(ObjectName, Command, Host, Port, Params, Body, response,
+                                          ErrorText, TimeLimit, MaxAttempts);
     response.SetPosition(0);
     ResultText = StreamToText(response);
     return result;
@@ -62,8 +62,8 @@ bool CallCommandStream(const std::u16string& ObjectName, const std::u16string& C
   try {
     Response.Clear();
     TMemoryStream body;
-    const bool result = PostServerRequest(ObjectName, Command, Host, Port, Params, body,
-                                          Response, ErrorText, TimeLimit, MaxAttempts);
+    const bool result = PostServerRequest(ObjectName, Command, Host, Port, Params, body, Response,
+                                          ErrorText, TimeLimit, MaxAttempts);
     Response.SetPosition(0);
     return result;
   } catch (...) {

@@ -37,9 +37,9 @@ int64_t DecimalValue(const std::u16string& text) {
 
 }  // namespace
 
-bool UploadStreamToServer(const std::u16string& Command, const std::u16string& Host,
-                          int32_t Port, TMemoryStream& Body, std::string& HeaderBlock,
-                          std::u16string& ErrorText, int32_t PieceSize) {
+bool UploadStreamToServer(const std::u16string& Command, const std::u16string& Host, int32_t Port,
+                          TMemoryStream& Body, std::string& HeaderBlock, std::u16string& ErrorText,
+                          int32_t PieceSize) {
   const int64_t size = Body.Size();
   if (Command == u"SRC30F" || size < kDivideThreshold) {
     HeaderBlock += "Content-Length:" + std::to_string(size) + "\r\n";
@@ -69,8 +69,8 @@ bool UploadStreamToServer(const std::u16string& Command, const std::u16string& H
     for (int attempt = 1; attempt <= kPieceTries; ++attempt) {
       piece.SetPosition(0);
       std::u16string answer;
-      if (CallCommandBodyText(u"A001", u"UPLOAD_STREAM_TO_SERVER", Host, Port, piece_params,
-                              piece, answer, ErrorText, 0, 3)) {
+      if (CallCommandBodyText(u"A001", u"UPLOAD_STREAM_TO_SERVER", Host, Port, piece_params, piece,
+                              answer, ErrorText, 0, 3)) {
         if (DecimalValue(answer) != length) return false;
         acknowledged = true;
         break;

@@ -24,6 +24,6 @@ inline constexpr int32_t kUploadPieceSize = 524288;
 // std::invalid_argument when an acknowledgement is no decimal integer. The
 // body's position is 0 at the end; after a failure Body and HeaderBlock are
 // as they stood.
-bool UploadStreamToServer(const std::u16string& Command, const std::u16string& Host,
-                          int32_t Port, TMemoryStream& Body, std::string& HeaderBlock,
-                          std::u16string& ErrorText, int32_t PieceSize);
+bool UploadStreamToServer(const std::u16string& Command, const std::u16string& Host, int32_t Port,
+                          TMemoryStream& Body, std::string& HeaderBlock, std::u16string& ErrorText,
+                          int32_t PieceSize);

@@ -61,8 +61,7 @@ TAttemptOutcome RunAttempt(const std::string& object_name, const std::u16string&
   std::string header_block;
 
   std::unique_ptr<TTransportSession> session =
-      OpenHttpSession(UserAgent, ProxyType == 1 ? THttpAccess::Direct
-                                                : THttpAccess::Preconfigured);
+      OpenHttpSession(UserAgent, ProxyType == 1 ? THttpAccess::Direct : THttpAccess::Preconfigured);
   if (session == nullptr) {
     ErrorText = u"連線主機失敗E009：InternetOpen Connection fail";
     return outcome;
@@ -137,8 +136,8 @@ TAttemptOutcome RunAttempt(const std::string& object_name, const std::u16string&
     const int64_t elapsed = TCheckConnectThread::ElapsedSeconds(worker->FLastActivity.load());
     const int32_t limit = worker->FTimeLimit.load();
     if (elapsed > limit) {
-      ErrorText = u"等待主機傳回資料時，通訊失敗(03)：(" + Decimal(elapsed) + u"/" +
-                  Decimal(limit) + u")";
+      ErrorText =
+          u"等待主機傳回資料時，通訊失敗(03)：(" + Decimal(elapsed) + u"/" + Decimal(limit) + u")";
       outcome.no_retry = true;
       break;
     }
@@ -169,7 +168,7 @@ std::string HeaderFieldLine(const std::string& name, const std::string& value) {
 }
 
 void BuildRequestBody(const std::vector<std::string>& items, TStream& caller_body,
-               TMemoryStream& body, std::string& header_block) {
+                      TMemoryStream& body, std::string& header_block) {
   body.Clear();
   if (items.empty()) {
     if (caller_body.Size() > 0) PackStream(caller_body, body, CompressionLevel::Default);
@@ -209,12 +208,10 @@ void BuildRequestBody(const std::vector<std::string>& items, TStream& caller_bod
   container.WriteTo(body);
 }
 
-
 bool PostServerRequest(const std::u16string& ObjectName, const std::u16string& Command,
                        const std::u16string& Host, int32_t Port,
-                       const std::vector<std::u16string>& Params, TStream& Body,
-                       TStream& Response, std::u16string& ErrorText, int32_t CallerTimeLimit,
-                       int32_t MaxAttempts) {
+                       const std::vector<std::u16string>& Params, TStream& Body, TStream& Response,
+                       std::u16string& ErrorText, int32_t CallerTimeLimit, int32_t MaxAttempts) {
   ErrorText.clear();
   bool result = false;
   int32_t attempts = 0;

@@ -22,8 +22,7 @@ constexpr int kMaxRetries = 3;
 std::u16string Decimal(int64_t value) { return AsciiToWide(std::to_string(value)); }
 
 int64_t SecondsSince(std::chrono::steady_clock::time_point start) {
-  return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() -
-                                                          start)
+  return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - start)
       .count();
 }
 
@@ -34,8 +33,7 @@ bool ConnectionClosed(const TCheckConnectThread* worker) {
 void Pause50ms() { std::this_thread::sleep_for(std::chrono::milliseconds(50)); }
 
 std::u16string TooLargeText(int64_t size) {
-  return u"接收主機回傳資料時，資料超過上限：" + Decimal(size) + u" > " +
-         Decimal(kMaxAnswerBytes);
+  return u"接收主機回傳資料時，資料超過上限：" + Decimal(size) + u" > " + Decimal(kMaxAnswerBytes);
 }
 
 bool Read(TTransportRequest* request, std::string& into, uint32_t count) {

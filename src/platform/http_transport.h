@@ -86,10 +86,9 @@ class TTransportConnection {
   virtual ~TTransportConnection() = default;
   // A POST (or other verb) request for object_name; nullptr when the verb or
   // object name cannot be sent.
-  virtual std::unique_ptr<TTransportRequest> OpenRequest(const std::string& verb,
-                                                    const std::string& object_name,
-                                                    const std::vector<std::string>& accept_types,
-                                                    void* context) = 0;
+  virtual std::unique_ptr<TTransportRequest> OpenRequest(
+      const std::string& verb, const std::string& object_name,
+      const std::vector<std::string>& accept_types, void* context) = 0;
 };
 
 class TTransportSession {
@@ -102,11 +101,12 @@ class TTransportSession {
   // A connection to host:port (port 0: 80); nullptr when the host name cannot
   // be used. Nothing goes on the wire before a request is sent.
   virtual std::unique_ptr<TTransportConnection> Connect(const std::string& host, uint16_t port,
-                                                   void* context) = 0;
+                                                        void* context) = 0;
 };
 
 // A session; nullptr when the transport cannot be set up.
-std::unique_ptr<TTransportSession> OpenHttpSession(const std::string& user_agent, THttpAccess access);
+std::unique_ptr<TTransportSession> OpenHttpSession(const std::string& user_agent,
+                                                   THttpAccess access);
 
 // The transport's message for the last failing call on this thread, empty
 // when the thread's last transport call succeeded.

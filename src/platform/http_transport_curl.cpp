@@ -193,8 +193,8 @@ bool HasControlOrSpace(const std::string& text) {
 bool IsUsableHost(const std::string& host) {
   if (host.empty()) return false;
   return std::all_of(host.begin(), host.end(), [](char c) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-           c == '.' || c == '-' || c == '_' || c == ':' || c == '[' || c == ']' || c == '%';
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' ||
+           c == '-' || c == '_' || c == ':' || c == '[' || c == ']' || c == '%';
   });
 }
 
@@ -310,8 +310,7 @@ class TCurlRequest final : public TTransportRequest {
       curl_easy_setopt(e, CURLOPT_SHARE, share);
     }
     send_idle_limit_ = std::max(session_->send_timeout_ms, session_->data_send_timeout_ms);
-    receive_idle_limit_ =
-        std::max(session_->receive_timeout_ms, session_->data_receive_timeout_ms);
+    receive_idle_limit_ = std::max(session_->receive_timeout_ms, session_->data_receive_timeout_ms);
 
     if (curl_multi_add_handle(handles_.handles.multi, e) != CURLM_OK) {
       return Fail("Cannot start the transfer");
@@ -340,8 +339,8 @@ class TCurlRequest final : public TTransportRequest {
     ClearLastError();
     count = 0;
     if (!Pump()) return false;
-    count = static_cast<uint32_t>(
-        std::min<size_t>(received_.size() - received_offset_, UINT32_MAX));
+    count =
+        static_cast<uint32_t>(std::min<size_t>(received_.size() - received_offset_, UINT32_MAX));
     return true;
   }
 
@@ -390,8 +389,8 @@ class TCurlRequest final : public TTransportRequest {
     }
     const auto deadline = TClock::now() + std::chrono::milliseconds(kReadWaitMs);
     while (!transfer_done_ && received_offset_ == received_.size()) {
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline -
-                                                                              TClock::now());
+      const auto left =
+          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - TClock::now());
       Drive(static_cast<int>(std::max<int64_t>(0, left.count())));
       if (closed_.load()) return Fail("The request was closed");
       if (TClock::now() >= deadline) break;
@@ -416,11 +415,11 @@ class TCurlRequest final : public TTransportRequest {
     if (transfer_done_) return;
     const bool sending = body_sent_ < body_size_;
     const int32_t limit = sending ? send_idle_limit_ : receive_idle_limit_;
-    const auto idle = std::chrono::duration_cast<std::chrono::milliseconds>(TClock::now() -
-                                                                            last_activity_);
+    const auto idle =
+        std::chrono::duration_cast<std::chrono::milliseconds>(TClock::now() - last_activity_);
     if (limit > 0 && idle.count() >= limit) {
-      Abort("Operation timed out: nothing " + std::string(sending ? "sent" : "received") +
-            " for " + std::to_string(idle.count()) + " ms");
+      Abort("Operation timed out: nothing " + std::string(sending ? "sent" : "received") + " for " +
+            std::to_string(idle.count()) + " ms");
       return;
     }
     if (wait_ms <= 0 || closed_.load()) return;
@@ -439,7 +438,7 @@ class TCurlRequest final : public TTransportRequest {
       transfer_result_ = message->data.result;
       if (transfer_result_ != CURLE_OK) {
         failure_text_ = error_buffer_[0] != '\0' ? std::string(error_buffer_)
-                                                  : curl_easy_strerror(transfer_result_);
+                                                 : curl_easy_strerror(transfer_result_);
         // libcurl sets the OS error only for socket failures; for any other
         // result the figure may be left over from an earlier transfer of this
         // (reused) handle.
@@ -559,9 +558,9 @@ class TCurlConnection final : public TTransportConnection {
       : session_(std::move(session)), origin_(std::move(origin)) {}
 
   std::unique_ptr<TTransportRequest> OpenRequest(const std::string& verb,
-                                            const std::string& object_name,
-                                            const std::vector<std::string>& accept_types,
-                                            void* context) override {
+                                                 const std::string& object_name,
+                                                 const std::vector<std::string>& accept_types,
+                                                 void* context) override {
     ClearLastError();
     if (verb != "POST") {
       SetLastError("Only POST requests are supported", 0);
@@ -624,7 +623,7 @@ class TCurlSession final : public TTransportSession {
   }
 
   std::unique_ptr<TTransportConnection> Connect(const std::string& host, uint16_t port,
-                                           void* context) override {
+                                                void* context) override {
     ClearLastError();
     if (!IsUsableHost(host)) {
       SetLastError("The host name cannot be used: \"" + host + "\"", 0);
@@ -643,7 +642,8 @@ class TCurlSession final : public TTransportSession {
 
 }  // namespace
 
-std::unique_ptr<TTransportSession> OpenHttpSession(const std::string& user_agent, THttpAccess access) {
+std::unique_ptr<TTransportSession> OpenHttpSession(const std::string& user_agent,
+                                                   THttpAccess access) {
   ClearLastError();
   if (!TCurlGlobal::Get().ok()) {
     SetLastError("libcurl could not be initialised", 0);

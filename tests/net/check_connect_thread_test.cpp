@@ -13,9 +13,8 @@ TEST(CheckConnectThreadTest, TimeLimitRule) {
     int32_t expected;
   };
   const TCase cases[] = {
-      {3, 0, 3},           {3, 10000000, 3},  {0, 0, 180},          {0, 1, 180},
-      {0, 5898239, 180},   {0, 5898240, 181}, {0, 10000000, 306},   {-5, 0, 180},
-      {-5, 5898240, 181},
+      {3, 0, 3},         {3, 10000000, 3},   {0, 0, 180},  {0, 1, 180},        {0, 5898239, 180},
+      {0, 5898240, 181}, {0, 10000000, 306}, {-5, 0, 180}, {-5, 5898240, 181},
   };
   for (const TCase& c : cases) {
     EXPECT_EQ(TCheckConnectThread::TimeLimitFor(c.caller, c.body_size), c.expected)

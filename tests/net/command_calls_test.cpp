@@ -2,9 +2,9 @@
 // system sends.
 #include "net/command_calls.h"
 
-#include <string>
-
 #include <gtest/gtest.h>
+
+#include <string>
 
 #include "app/launch_params.h"
 #include "pack/text_encodings.h"
@@ -39,8 +39,8 @@ class CommandCallsTest : public ::testing::Test {
 
 TEST_F(CommandCallsTest, TestServerAlive) {
   // Time limit 3 and attempts 0, as the start sequence calls it.
-  ASSERT_TRUE(CallCommandText(u"A001", u"TEST_SERVER_ALIVE", u"127.0.0.1", Port(), {kLogin},
-                              text_, error_, 3, 0))
+  ASSERT_TRUE(CallCommandText(u"A001", u"TEST_SERVER_ALIVE", u"127.0.0.1", Port(), {kLogin}, text_,
+                              error_, 3, 0))
       << WideToUtf8(error_);
   EXPECT_EQ(text_, u"RESULTOK");
   EXPECT_EQ(server_->server().Counters().requests, 1u);
@@ -48,8 +48,8 @@ TEST_F(CommandCallsTest, TestServerAlive) {
 
 TEST_F(CommandCallsTest, StreamIdAndUploadPiece) {
   std::u16string id;
-  ASSERT_TRUE(CallCommandText(u"A001", u"GET_SERVER_STREAM_ID", u"127.0.0.1", Port(), {kLogin},
-                              id, error_, 0, 3))
+  ASSERT_TRUE(CallCommandText(u"A001", u"GET_SERVER_STREAM_ID", u"127.0.0.1", Port(), {kLogin}, id,
+                              error_, 0, 3))
       << WideToUtf8(error_);
   EXPECT_FALSE(id.empty());
   TMemoryStream piece(std::string(12345, 'p'));
@@ -97,8 +97,8 @@ TEST_F(CommandCallsTest, ServerRefusalsComeBackAsErrorText) {
   };
   for (const TCase& c : cases) {
     text_ = u"stale";
-    EXPECT_FALSE(CallCommandText(u"A001", c.command, u"127.0.0.1", Port(), c.params, text_,
-                                 error_, 0, 3));
+    EXPECT_FALSE(
+        CallCommandText(u"A001", c.command, u"127.0.0.1", Port(), c.params, text_, error_, 0, 3));
     EXPECT_EQ(error_, c.expected) << WideToUtf8(c.command);
     EXPECT_EQ(text_, u"");
   }

@@ -1,13 +1,13 @@
 // The divided upload end to end through the reference server's "ECHO".
 #include "net/divided_upload.h"
 
+#include <gtest/gtest.h>
+
 #include <atomic>
 #include <mutex>
 #include <random>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "app/launch_params.h"
 #include "net/post_server_request.h"
@@ -102,8 +102,8 @@ class DividedUploadTest : public ::testing::Test {
   bool Echo(const std::u16string& command, const std::string& body, int32_t attempts = 1) {
     TMemoryStream body_stream(body);
     response_.Clear();
-    return PostServerRequest(u"A001", command, u"127.0.0.1", server_->Port(), {kLogin},
-                             body_stream, response_, error_, 0, attempts);
+    return PostServerRequest(u"A001", command, u"127.0.0.1", server_->Port(), {kLogin}, body_stream,
+                             response_, error_, 0, attempts);
   }
   std::vector<int64_t> Pieces() {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -169,7 +169,7 @@ TEST_F(DividedUploadTest, NoStreamIdentifierEndsTheCall) {
 TEST_F(DividedUploadTest, ShortAcknowledgementStopsTheCall) {
   short_acknowledgement_ = true;
   EXPECT_FALSE(Echo(u"ECHO", RandomBytes(2500000, 3), 3));
-  EXPECT_EQ(Pieces().size(), 1u);  // nothing sent after the short piece
+  EXPECT_EQ(Pieces().size(), 1u);    // nothing sent after the short piece
   EXPECT_EQ(stream_ids_.load(), 1);  // and the whole request is not repeated
   EXPECT_EQ(echoes_.load(), 0);
   EXPECT_EQ(error_, u"");  // the last (successful) piece call left no text

@@ -14,8 +14,8 @@ class TFakeRequest : public TTransportRequest {
  public:
   struct TPiece {
     std::string bytes;
-    bool fail = false;            // the read call itself fails
-    int32_t status_before = 0;    // reported to the worker before handing out
+    bool fail = false;          // the read call itself fails
+    int32_t status_before = 0;  // reported to the worker before handing out
   };
 
   std::deque<TPiece> pieces;

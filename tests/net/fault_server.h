@@ -17,8 +17,8 @@
 struct TFaultStep {
   enum class Kind { Send, Trickle, Pause, ResetConnection };
   Kind kind = Kind::Send;
-  std::string bytes;   // Send, Trickle
-  int delay_ms = 0;    // Trickle: between bytes; Pause: how long
+  std::string bytes;  // Send, Trickle
+  int delay_ms = 0;   // Trickle: between bytes; Pause: how long
 };
 
 using TFaultScript = std::vector<TFaultStep>;

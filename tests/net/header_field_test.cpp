@@ -1,6 +1,6 @@
-#include <string>
-
 #include <gtest/gtest.h>
+
+#include <string>
 
 #include "net/post_server_request.h"
 #include "support/test_support.h"

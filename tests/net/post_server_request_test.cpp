@@ -2,14 +2,14 @@
 // failure path with its exact text and number of attempts.
 #include "net/post_server_request.h"
 
+#include <gtest/gtest.h>
+
 #include <atomic>
 #include <chrono>
 #include <random>
 #include <string>
 #include <thread>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "app/launch_params.h"
 #include "fault_server.h"
@@ -111,8 +111,8 @@ class PostServerRequestTest : public ::testing::Test {
     response_.Clear();
     error_.clear();
     const auto start = std::chrono::steady_clock::now();
-    const bool ok = PostServerRequest(u"A001", command, u"127.0.0.1", port, params,
-                                      body_stream, response_, error_, time_limit, attempts);
+    const bool ok = PostServerRequest(u"A001", command, u"127.0.0.1", port, params, body_stream,
+                                      response_, error_, time_limit, attempts);
     elapsed_ms_ = std::chrono::duration_cast<std::chrono::milliseconds>(
                       std::chrono::steady_clock::now() - start)
                       .count();
@@ -126,12 +126,18 @@ class PostServerRequestTest : public ::testing::Test {
 };
 
 TEST_F(PostServerRequestTest, RequestOnTheWire) {
-  server_.AddScript({TFaultServer::Send(
-      TFaultServer::HttpAnswer(TFaultServer::OkAnswerBody("RESULTOK")))});
-  const std::vector<std::u16string> params = {
-      u"LOGINKEY:pelkwarn", u"_FILENAME:dir\\Nimbara.exe", u"_BE:0", u"",  u"DROPPED:",
-      u"NOCOLON",           u"loginkey:lower",             u"_TWO:a:b", u"LOGINKEY:second",
-      u"_NAME:資料"};
+  server_.AddScript(
+      {TFaultServer::Send(TFaultServer::HttpAnswer(TFaultServer::OkAnswerBody("RESULTOK")))});
+  const std::vector<std::u16string> params = {u"LOGINKEY:pelkwarn",
+                                              u"_FILENAME:dir\\Nimbara.exe",
+                                              u"_BE:0",
+                                              u"",
+                                              u"DROPPED:",
+                                              u"NOCOLON",
+                                              u"loginkey:lower",
+                                              u"_TWO:a:b",
+                                              u"LOGINKEY:second",
+                                              u"_NAME:資料"};
   ASSERT_TRUE(Post(u"TEST_CMD", params, "caller body", 0, 1)) << Narrow(error_);
   EXPECT_EQ(response_.Bytes(), "RESULTOK");
 
@@ -170,17 +176,17 @@ TEST_F(PostServerRequestTest, RequestOnTheWire) {
   ASSERT_EQ(entries.size(), 2u);
   EXPECT_EQ(entries[0].first, "OTHERHEAD");
   EXPECT_EQ(entries[0].second.substr(0, 2), "\x78\x9C");  // default compression level
-  const std::vector<std::string> lines = {"_FILENAME=dir\\Nimbara.exe", "_BE=0", "=NOCOLON",
-                                          "loginkey=lower", "_TWO=a:b",
-                                          "_NAME=\xE8\xB3\x87\xE6\x96\x99"};
+  const std::vector<std::string> lines = {
+      "_FILENAME=dir\\Nimbara.exe",    "_BE=0", "=NOCOLON", "loginkey=lower", "_TWO=a:b",
+      "_NAME=\xE8\xB3\x87\xE6\x96\x99"};
   EXPECT_EQ(StringList(Unpacked(entries[0].second)), lines);
   EXPECT_EQ(entries[1].first, "ORGSTREAM");
   EXPECT_EQ(Unpacked(entries[1].second), "caller body");
 }
 
 TEST_F(PostServerRequestTest, EnvelopeWithoutParameters) {
-  server_.AddScript({TFaultServer::Send(
-      TFaultServer::HttpAnswer(TFaultServer::OkAnswerBody("ok")))});
+  server_.AddScript(
+      {TFaultServer::Send(TFaultServer::HttpAnswer(TFaultServer::OkAnswerBody("ok")))});
   ASSERT_TRUE(Post(u"NOPARAMS", {}, "", 0, 1)) << Narrow(error_);
   ASSERT_TRUE(Post(u"NOPARAMS", {}, "only a body", 0, 1)) << Narrow(error_);
   ASSERT_TRUE(Post(u"LOGINONLY", {u"LOGINKEY:pelkwarn"}, "", 0, 1)) << Narrow(error_);
@@ -225,40 +231,104 @@ TEST_F(PostServerRequestTest, AnswersAndFailures) {
   const std::vector<TFaultCase> cases = {
       {"plain answer", {{TFaultServer::Send(ok)}}, "", 3, true, u"", 1, "RESULTOK"},
       {"HTTP status 500 with a valid answer",
-       {{TFaultServer::Send(TFaultServer::HttpAnswer(ok_body, 500))}}, "", 3, true, u"", 1,
+       {{TFaultServer::Send(TFaultServer::HttpAnswer(ok_body, 500))}},
+       "",
+       3,
+       true,
+       u"",
+       1,
        "RESULTOK"},
       {"chunked transfer encoding",
-       {{TFaultServer::Send(TFaultServer::HttpAnswer(ok_body, 200, true))}}, "", 3, true, u"",
-       1, "RESULTOK"},
-      {"answer trickling one byte at a time", {{TFaultServer::Trickle(ok, 2)}}, "", 1, true,
-       u"", 1, "RESULTOK"},
+       {{TFaultServer::Send(TFaultServer::HttpAnswer(ok_body, 200, true))}},
+       "",
+       3,
+       true,
+       u"",
+       1,
+       "RESULTOK"},
+      {"answer trickling one byte at a time",
+       {{TFaultServer::Trickle(ok, 2)}},
+       "",
+       1,
+       true,
+       u"",
+       1,
+       "RESULTOK"},
       {"KVERR answer",
        {{TFaultServer::Send(TFaultServer::HttpAnswer(
            TFaultServer::ErrorAnswerBody("\xE6\x9F\xA5\xE7\x84\xA1NOFUNCTION")))}},
-       "", 3, false, u"查無NOFUNCTION", 1, ""},
+       "",
+       3,
+       false,
+       u"查無NOFUNCTION",
+       1,
+       ""},
       {"damaged payload",
        {{TFaultServer::Send(
            TFaultServer::HttpAnswer(TFaultServer::Framed("KVSTART\x01\x02\x03garbage")))}},
-       "", 3, false, u"Decompression error: ", 1, ""},
+       "",
+       3,
+       false,
+       u"Decompression error: ",
+       1,
+       ""},
       {"length 0 followed by a close",
-       {{TFaultServer::Send(TFaultServer::HttpAnswer(std::string(4, '\0')))}}, "", 3, false,
-       u"接收主機回傳資料時，通訊失敗(03)INTERNET_STATUS_CONNECTION_CLOSED BufSize<=0", 1, ""},
+       {{TFaultServer::Send(TFaultServer::HttpAnswer(std::string(4, '\0')))}},
+       "",
+       3,
+       false,
+       u"接收主機回傳資料時，通訊失敗(03)INTERNET_STATUS_CONNECTION_CLOSED BufSize<=0",
+       1,
+       ""},
       {"connection dropped in the middle of the answer",
-       {{TFaultServer::Send(cut_in_middle)}}, "", 3, false,
-       u"接收主機回傳資料時，通訊失敗(03)INTERNET_STATUS_CONNECTION_CLOSED BufSize<=0", 1, ""},
+       {{TFaultServer::Send(cut_in_middle)}},
+       "",
+       3,
+       false,
+       u"接收主機回傳資料時，通訊失敗(03)INTERNET_STATUS_CONNECTION_CLOSED BufSize<=0",
+       1,
+       ""},
       {"connection dropped after the header",
-       {{TFaultServer::Send(head_of_ok)}}, "", 3, false,
+       {{TFaultServer::Send(head_of_ok)}},
+       "",
+       3,
+       false,
        u"接收主機回傳資料時，通訊失敗(02)INTERNET_STATUS_CONNECTION_CLOSED "
        u"lpdwNumberOfBytesRead=0",
-       1, ""},
-      {"connection dropped before the answer, no body", {{}}, "", 3, false, kSendFailedNoBody,
-       3, ""},
-      {"connection dropped before the answer, with a body", {{}}, "some body", 2, false,
-       kSendFailedWithBody, 2, ""},
-      {"connection reset before the answer", {{TFaultServer::Reset()}}, "", 2, false,
-       kSendFailedNoBody + u"Connection reset by peer", 2, ""},
-      {"first attempt dropped, second answered", {{}, {TFaultServer::Send(ok)}}, "", 3, true,
-       kSendFailedNoBody, 2, "RESULTOK"},
+       1,
+       ""},
+      {"connection dropped before the answer, no body",
+       {{}},
+       "",
+       3,
+       false,
+       kSendFailedNoBody,
+       3,
+       ""},
+      {"connection dropped before the answer, with a body",
+       {{}},
+       "some body",
+       2,
+       false,
+       kSendFailedWithBody,
+       2,
+       ""},
+      {"connection reset before the answer",
+       {{TFaultServer::Reset()}},
+       "",
+       2,
+       false,
+       kSendFailedNoBody + u"Connection reset by peer",
+       2,
+       ""},
+      {"first attempt dropped, second answered",
+       {{}, {TFaultServer::Send(ok)}},
+       "",
+       3,
+       true,
+       kSendFailedNoBody,
+       2,
+       "RESULTOK"},
   };
   for (const TFaultCase& c : cases) {
     SCOPED_TRACE(c.name);
@@ -352,11 +422,12 @@ TEST_F(PostServerRequestTest, CallsOnTwoThreadsDoNotWaitForEachOther) {
 }
 
 TEST_F(PostServerRequestTest, CommandCallsTurnAnswersIntoText) {
-  server_.AddScript({TFaultServer::Send(TFaultServer::HttpAnswer(
-      TFaultServer::OkAnswerBody("\xE8\xB3\x87\xE6\x96\x99 UTF-8")))});
+  server_.AddScript({TFaultServer::Send(
+      TFaultServer::HttpAnswer(TFaultServer::OkAnswerBody("\xE8\xB3\x87\xE6\x96\x99 UTF-8")))});
   server_.AddScript({TFaultServer::Send(
       TFaultServer::HttpAnswer(TFaultServer::OkAnswerBody("\xB8\xEA\xAE\xC6")))});
-  server_.AddScript({TFaultServer::Send(TFaultServer::HttpAnswer(TFaultServer::Framed("KVSTART")))});
+  server_.AddScript(
+      {TFaultServer::Send(TFaultServer::HttpAnswer(TFaultServer::Framed("KVSTART")))});
   std::u16string text;
   std::u16string error;
   ASSERT_TRUE(CallCommandText(u"A001", u"X", u"127.0.0.1", server_.Port(), {}, text, error, 0, 1));

@@ -1,6 +1,7 @@
 // The proxy modes against a real HTTP proxy (tinyproxy) started here:
 // mode 0 follows http_proxy, mode 1 connects directly whatever it says.
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -11,8 +12,6 @@
 #include <optional>
 #include <string>
 #include <thread>
-
-#include <gtest/gtest.h>
 
 #include "app/launch_params.h"
 #include "net/command_calls.h"
@@ -58,15 +57,16 @@ class TTinyproxy {
     WriteFileBytes(dir_.File("tinyproxy.conf"),
                    "Port " + std::to_string(port_) +
                        "\nListen 127.0.0.1\nTimeout 30\nMaxClients 20\nAllow 127.0.0.1\n"
-                       "LogLevel Info\nLogFile \"" + log_ + "\"\n");
+                       "LogLevel Info\nLogFile \"" +
+                       log_ + "\"\n");
     const std::string config = dir_.File("tinyproxy.conf");
     const std::string output = dir_.File("tinyproxy.out");
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 1, output.c_str(), O_WRONLY | O_CREAT, 0600);
     posix_spawn_file_actions_adddup2(&actions, 1, 2);
-    char* argv[] = {const_cast<char*>(kTinyproxy), const_cast<char*>("-d"),
-                    const_cast<char*>("-c"), const_cast<char*>(config.c_str()), nullptr};
+    char* argv[] = {const_cast<char*>(kTinyproxy), const_cast<char*>("-d"), const_cast<char*>("-c"),
+                    const_cast<char*>(config.c_str()), nullptr};
     const int rc = posix_spawn(&pid_, kTinyproxy, &actions, nullptr, argv, environ);
     posix_spawn_file_actions_destroy(&actions);
     if (rc != 0) {

@@ -1,11 +1,11 @@
 #include "net/response_reader.h"
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "fake_request.h"
 #include "fault_server.h"
@@ -52,9 +52,7 @@ class ResponseReaderTest : public ::testing::Test {
  protected:
   ResponseReaderTest() : worker_(nullptr) { request_.worker = &worker_; }
 
-  bool ReadAnswer() {
-    return ReadServerResponse(&request_, response_, 0, &worker_, error_);
-  }
+  bool ReadAnswer() { return ReadServerResponse(&request_, response_, 0, &worker_, error_); }
 
   TCheckConnectThread worker_;
   TFakeRequest request_;
