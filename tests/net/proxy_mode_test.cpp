@@ -3,7 +3,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -61,16 +61,23 @@ class TTinyproxy {
                        log_ + "\"\n");
     const std::string config = dir_.File("tinyproxy.conf");
     const std::string output = dir_.File("tinyproxy.out");
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, output.c_str(), O_WRONLY | O_CREAT, 0600);
-    posix_spawn_file_actions_adddup2(&actions, 1, 2);
     char* argv[] = {const_cast<char*>(kTinyproxy), const_cast<char*>("-d"), const_cast<char*>("-c"),
                     const_cast<char*>(config.c_str()), nullptr};
-    const int rc = posix_spawn(&pid_, kTinyproxy, &actions, nullptr, argv, environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (rc != 0) {
-      pid_ = -1;
+    const pid_t parent = getpid();
+    pid_ = fork();
+    if (pid_ == 0) {
+      // The proxy goes when this test process goes, even when it crashes.
+      prctl(PR_SET_PDEATHSIG, SIGKILL);
+      if (getppid() != parent) _exit(127);
+      const int out = open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+      if (out >= 0) {
+        dup2(out, 1);
+        dup2(out, 2);
+      }
+      execve(kTinyproxy, argv, environ);
+      _exit(127);
+    }
+    if (pid_ < 0) {
       *error = "cannot start tinyproxy";
       return false;
     }
