@@ -211,6 +211,7 @@ void TFileService::QueuePrefetch(const std::string& server_name, const TServerFi
 }
 
 void TFileService::PrefetchLoop() {
+  LowerThreadPriority();  // requests that wait for a piece come first
   for (;;) {
     TPrefetchJob job;
     {
