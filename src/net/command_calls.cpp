@@ -23,18 +23,9 @@ bool CallCommandText(const std::u16string& ObjectName, const std::u16string& Com
                      const std::u16string& Host, int32_t Port,
                      const std::vector<std::u16string>& Params, std::u16string& ResultText,
                      std::u16string& ErrorText, int32_t TimeLimit, int32_t MaxAttempts) {
-  try {
-    TMemoryStream response;
-    TMemoryStream body;
-    const bool result = PostServerRequest(ObjectName, Command, Host, Port, Params, body, response,
-                                          ErrorText, TimeLimit, MaxAttempts);
-    response.SetPosition(0);
-    ResultText = StreamToText(response);
-    return result;
-  } catch (...) {
-    CatchInto(ErrorText);
-    return false;
-  }
+  TMemoryStream body;
+  return CallCommandBodyText(ObjectName, Command, Host, Port, Params, body, ResultText, ErrorText,
+                             TimeLimit, MaxAttempts);
 }
 
 bool CallCommandBodyText(const std::u16string& ObjectName, const std::u16string& Command,
