@@ -211,7 +211,6 @@ void TFileService::QueuePrefetch(const std::string& server_name, const TServerFi
 }
 
 void TFileService::PrefetchLoop() {
-  LowerThreadPriority();  // requests that wait for a piece come first
   for (;;) {
     TPrefetchJob job;
     {

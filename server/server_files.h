@@ -80,7 +80,3 @@ bool MakePrivateFolder(const std::string& prefix, std::string* path, std::string
 bool EnsureFolder(const std::string& path, std::string* error);
 // Removes the folder and the files in it (not recursive below that).
 void RemoveFolder(const std::string& path);
-
-// Lowers the calling thread's scheduling priority (nice 10), so that work it
-// does ahead of need runs on otherwise idle cores. Failure is ignored.
-void LowerThreadPriority();

@@ -5,7 +5,6 @@
 #include <linux/openat2.h>
 #include <stdlib.h>
 #include <sys/stat.h>
-#include <sys/resource.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -254,9 +253,4 @@ void RemoveFolder(const std::string& path) {
     closedir(dir);
   }
   rmdir(path.c_str());
-}
-
-void LowerThreadPriority() {
-  // On Linux the nice value belongs to the thread (its task id).
-  setpriority(PRIO_PROCESS, static_cast<id_t>(syscall(SYS_gettid)), 10);
 }
