@@ -165,6 +165,56 @@ class TStreamAfterMarker final : public TStream {
   TStream& source_;
 };
 
+// The two work buffers of CompressStream / DecompressStream, kept per
+// thread so that a small request does not allocate and free them each time.
+// A second operation on the same thread while the first is running (not done
+// today) gets buffers of its own.
+class TCodecBuffers {
+ public:
+  TCodecBuffers() {
+    TKept& kept = Kept();
+    if (!kept.busy) {
+      if (!kept.in) {
+        kept.in.reset(new char[kBufferSize]);
+        kept.out.reset(new char[kBufferSize]);
+      }
+      kept.busy = true;
+      kept_ = &kept;
+      in_ = kept.in.get();
+      out_ = kept.out.get();
+    } else {
+      own_in_.reset(new char[kBufferSize]);
+      own_out_.reset(new char[kBufferSize]);
+      in_ = own_in_.get();
+      out_ = own_out_.get();
+    }
+  }
+  ~TCodecBuffers() {
+    if (kept_) kept_->busy = false;
+  }
+  TCodecBuffers(const TCodecBuffers&) = delete;
+  TCodecBuffers& operator=(const TCodecBuffers&) = delete;
+
+  char* In() const { return in_; }
+  char* Out() const { return out_; }
+
+ private:
+  static constexpr int64_t kBufferSize = std::max(kCompressOutBuffer, kDecompressPiece);
+  struct TKept {
+    std::unique_ptr<char[]> in, out;
+    bool busy = false;
+  };
+  static TKept& Kept() {
+    thread_local TKept kept;
+    return kept;
+  }
+
+  TKept* kept_ = nullptr;
+  std::unique_ptr<char[]> own_in_, own_out_;
+  char* in_ = nullptr;
+  char* out_ = nullptr;
+};
+
 std::u16string WithoutClosingSlash(std::u16string folder) {
   while (folder.size() > 1 && folder.back() == u'/') folder.pop_back();
   return folder;
@@ -190,23 +240,24 @@ void CompressStream(TStream& source, TStream& dest, int zlib_level, const TProgr
   TProgressDisplay display(progress, source.Size() / kCompressInPiece, kCompressing);
   EmptyIfMemory(dest);
   source.SetPosition(0);
-  std::unique_ptr<char[]> in(new char[kCompressInPiece]);
-  std::unique_ptr<char[]> out(new char[kCompressOutBuffer]);
+  const TCodecBuffers buffers;
+  char* const in = buffers.In();
+  char* const out = buffers.Out();
 
   TDeflater deflater;
   int rc = deflater.Start(zlib_level);
   if (rc < 0) FailCompression(rc);
-  deflater.SetOutput(out.get(), kCompressOutBuffer);
+  deflater.SetOutput(out, kCompressOutBuffer);
 
-  for (int64_t got = source.Read(in.get(), kCompressInPiece); got > 0;
-       got = source.Read(in.get(), kCompressInPiece)) {
-    deflater.SetInput(in.get(), static_cast<size_t>(got));
+  for (int64_t got = source.Read(in, kCompressInPiece); got > 0;
+       got = source.Read(in, kCompressInPiece)) {
+    deflater.SetInput(in, static_cast<size_t>(got));
     while (deflater.InputLeft() > 0) {
       rc = deflater.Deflate(false);
       if (rc < 0) FailCompression(rc);
       if (deflater.OutputLeft() == 0) {
-        dest.WriteBuffer(out.get(), kCompressOutBuffer);
-        deflater.SetOutput(out.get(), kCompressOutBuffer);
+        dest.WriteBuffer(out, kCompressOutBuffer);
+        deflater.SetOutput(out, kCompressOutBuffer);
       }
     }
     display.Step();
@@ -219,10 +270,10 @@ void CompressStream(TStream& source, TStream& dest, int zlib_level, const TProgr
     rc = deflater.Deflate(true);
     if (rc < 0) FailCompression(rc);
     if (rc == kZlibStreamEnd) break;
-    dest.WriteBuffer(out.get(), kCompressOutBuffer - static_cast<int64_t>(deflater.OutputLeft()));
-    deflater.SetOutput(out.get(), kCompressOutBuffer);
+    dest.WriteBuffer(out, kCompressOutBuffer - static_cast<int64_t>(deflater.OutputLeft()));
+    deflater.SetOutput(out, kCompressOutBuffer);
   }
-  dest.WriteBuffer(out.get(), kCompressOutBuffer - static_cast<int64_t>(deflater.OutputLeft()));
+  dest.WriteBuffer(out, kCompressOutBuffer - static_cast<int64_t>(deflater.OutputLeft()));
   deflater.End();
   display.Done(kCompressed);
 }
@@ -232,8 +283,9 @@ void DecompressStream(TStream& source, TStream& dest, const TProgressSink* progr
   TProgressDisplay display(progress, source.Size() / kDecompressPiece, kDecompressing);
   EmptyIfMemory(dest);
   source.SetPosition(0);
-  std::unique_ptr<char[]> in(new char[kDecompressPiece]);
-  std::unique_ptr<char[]> out(new char[kDecompressPiece]);
+  const TCodecBuffers buffers;
+  char* const in = buffers.In();
+  char* const out = buffers.Out();
 
   TInflater inflater;
   int rc = inflater.Start();
@@ -244,7 +296,7 @@ void DecompressStream(TStream& source, TStream& dest, const TProgressSink* progr
     if (output_limit >= 0 && written + count > output_limit)
       throw ECompressionError("Decompression error: output exceeds " +
                               std::to_string(output_limit) + " bytes");
-    dest.WriteBuffer(out.get(), count);
+    dest.WriteBuffer(out, count);
     written += count;
   };
 
@@ -254,15 +306,15 @@ void DecompressStream(TStream& source, TStream& dest, const TProgressSink* progr
   // room for output, so each one either makes progress or ends the loop.
   bool more = true;
   while (more) {
-    inflater.SetOutput(out.get(), kDecompressPiece);
+    inflater.SetOutput(out, kDecompressPiece);
     while (inflater.OutputLeft() > 0) {
       if (inflater.InputLeft() == 0) {
-        const int64_t got = source.Read(in.get(), kDecompressPiece);
+        const int64_t got = source.Read(in, kDecompressPiece);
         if (got <= 0) {
           more = false;
           break;
         }
-        inflater.SetInput(in.get(), static_cast<size_t>(got));
+        inflater.SetInput(in, static_cast<size_t>(got));
       }
       rc = inflater.Inflate();
       if (rc < 0 || rc == kZlibNeedDict) FailDecompression(rc);
