@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <chrono>
 #include <exception>
+#include <memory>
 #include <string>
+#include <string_view>
 #include <thread>
 
 #include "pack/compression.h"
@@ -15,7 +17,9 @@ namespace {
 
 const std::string kStartMarker = "KVSTART";
 const std::string kErrorMarker = "KVERR";
-constexpr int64_t kStagingBlock = 2048000;
+// Room reserved at once for the body when its length is announced; a longer
+// body grows from there.
+constexpr int64_t kLargestReserve = 64 << 20;
 constexpr uint32_t kLargestRead = 4u << 20;
 constexpr int kMaxRetries = 3;
 
@@ -37,12 +41,36 @@ std::u16string TooLargeText(int64_t size) {
 }
 
 bool Read(TTransportRequest* request, std::string& into, uint32_t count) {
-  std::string buffer(count, '\0');
+  char buffer[4];
+  count = std::min<uint32_t>(count, sizeof(buffer));
   uint32_t got = 0;
-  const bool ok = request->Read(buffer.data(), count, got);
-  into.append(buffer.data(), std::min(got, count));
+  const bool ok = request->Read(buffer, count, got);
+  into.append(buffer, std::min(got, count));
   return ok;
 }
+
+// The buffer the body is read into: grown to the largest read asked for and
+// kept for the rest of the answer, never zero-filled (the transport
+// overwrites what it reports).
+class TReadBuffer {
+ public:
+  // Reads up to count bytes; the bytes read are Data()[0, got).
+  bool Read(TTransportRequest* request, uint32_t count, uint32_t& got) {
+    if (count > capacity_) {
+      bytes_.reset(new char[count]);
+      capacity_ = count;
+    }
+    got = 0;
+    const bool ok = request->Read(bytes_.get(), count, got);
+    got = std::min(got, count);
+    return ok;
+  }
+  const char* Data() const { return bytes_.get(); }
+
+ private:
+  std::unique_ptr<char[]> bytes_;
+  uint32_t capacity_ = 0;
+};
 
 bool ReadAnswer(TTransportRequest* Request, TStream& Response, int32_t TimeLimit,
                 TCheckConnectThread* Worker, std::u16string& ErrorText) {
@@ -91,8 +119,10 @@ bool ReadAnswer(TTransportRequest* Request, TStream& Response, int32_t TimeLimit
 
   // Body phase.
   std::string prefix;
-  TMemoryStream staging;
-  TMemoryStream payload;
+  // The packed answer after the marker, collected in one piece.
+  std::string body;
+  body.reserve(static_cast<size_t>(std::min<int64_t>(length, kLargestReserve)));
+  TReadBuffer read_buffer;
   bool marker_found = false;
   bool prefix_seen = false;
   int retries = 0;
@@ -107,13 +137,15 @@ bool ReadAnswer(TTransportRequest* Request, TStream& Response, int32_t TimeLimit
         return false;
       }
     }
-    std::string chunk;
+    std::string_view chunk;
     if (available > 0) {
-      if (!Read(Request, chunk, std::min(available, kLargestRead))) {
+      uint32_t got = 0;
+      if (!read_buffer.Read(Request, std::min(available, kLargestRead), got)) {
         if (++retries > kMaxRetries) break;
         Pause50ms();
         continue;
       }
+      chunk = std::string_view(read_buffer.Data(), got);
     }
     if (chunk.empty()) {
       if (SecondsSince(idle_since) > TimeLimit) break;
@@ -130,7 +162,8 @@ bool ReadAnswer(TTransportRequest* Request, TStream& Response, int32_t TimeLimit
       // The marker may straddle two reads: look in the end of the prefix
       // text collected so far together with this read.
       const size_t tail = std::min(prefix.size(), kStartMarker.size() - 1);
-      std::string window = prefix.substr(prefix.size() - tail) + chunk;
+      std::string window = prefix.substr(prefix.size() - tail);
+      window.append(chunk);
       const size_t at = window.find(kStartMarker);
       if (at != std::string::npos) {
         marker_found = true;
@@ -140,20 +173,16 @@ bool ReadAnswer(TTransportRequest* Request, TStream& Response, int32_t TimeLimit
         prefix_seen = prefix_seen && !prefix.empty();
         if (!prefix_seen) retries = 0;
         const size_t rest = at + kStartMarker.size();
-        staging.Write(window.data() + rest, static_cast<int64_t>(window.size() - rest));
+        body.append(window, rest, std::string::npos);
       } else {
         prefix += chunk;
         prefix_seen = true;
         retries = 0;
       }
     } else {
-      staging.Write(chunk.data(), static_cast<int64_t>(chunk.size()));
+      body.append(chunk);
     }
-    if (staging.Size() > kStagingBlock) {
-      CopyStreamPiece(staging, payload, 0);
-      staging.Clear();
-    }
-    const int64_t collected = payload.Size() + staging.Size();
+    const int64_t collected = static_cast<int64_t>(body.size());
     if (collected > kMaxAnswerBytes || static_cast<int64_t>(prefix.size()) > kMaxAnswerBytes) {
       ErrorText = TooLargeText(std::max<int64_t>(collected, prefix.size()));
       return false;
@@ -161,10 +190,8 @@ bool ReadAnswer(TTransportRequest* Request, TStream& Response, int32_t TimeLimit
     if (length != 0 && (collected + 7 >= length || prefix.size() >= length)) break;
     std::this_thread::yield();
   }
-  if (staging.Size() > 0) CopyStreamPiece(staging, payload, 0);
-
-  if (payload.Size() > 0) {
-    payload.SetPosition(0);
+  if (!body.empty()) {
+    TMemoryStream payload(std::move(body));
     UnpackStream(payload, Response, nullptr, kMaxAnswerBytes);
     Response.SetPosition(0);
   }

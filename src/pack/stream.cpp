@@ -55,14 +55,17 @@ int64_t TMemoryStream::Read(void* buffer, int64_t count) {
 int64_t TMemoryStream::Write(const void* buffer, int64_t count) {
   if (count <= 0) return 0;
   const int64_t end = position_ + count;
-  if (end > Size()) {
-    // Grow geometrically so that appending piece by piece stays linear.
-    if (static_cast<size_t>(end) > bytes_.capacity()) {
-      bytes_.reserve(std::max(static_cast<size_t>(end), bytes_.capacity() * 3 / 2));
-    }
-    bytes_.resize(static_cast<size_t>(end));
-  }
-  std::memcpy(bytes_.data() + position_, buffer, static_cast<size_t>(count));
+  const char* bytes = static_cast<const char*>(buffer);
+  // Grow geometrically so that appending piece by piece stays linear.
+  if (end > Size() && static_cast<size_t>(end) > bytes_.capacity())
+    bytes_.reserve(std::max(static_cast<size_t>(end), bytes_.capacity() * 3 / 2));
+  // A gap between the end and the position reads as zero bytes.
+  if (position_ > Size()) bytes_.resize(static_cast<size_t>(position_));
+  // Bytes over existing ones are copied in place, the rest appended: new
+  // room is filled once, by the copy, instead of being zeroed first.
+  const int64_t overlap = std::min(count, Size() - position_);
+  if (overlap > 0) std::memcpy(bytes_.data() + position_, bytes, static_cast<size_t>(overlap));
+  if (overlap < count) bytes_.append(bytes + overlap, static_cast<size_t>(count - overlap));
   position_ = end;
   return count;
 }

@@ -9,6 +9,41 @@
 #include "platform/file_stream.h"
 #include "support/test_support.h"
 
+// Writes inside, across and past the end: a gap reads as zero bytes, bytes
+// after the written range stay.
+TEST(MemoryStream, WritesAtEveryPlaceAgainstTheEnd) {
+  struct TCase {
+    int64_t position;
+    std::string data;
+    std::string expected;
+  };
+  const TCase cases[] = {
+      {0, "AB", std::string("ABcdef")},
+      {2, "XY", std::string("abXYef")},
+      {4, "XYZW", std::string("abcdXYZW")},
+      {6, "XY", std::string("abcdefXY")},
+      {9, "XY", std::string("abcdef\0\0\0XY", 11)},
+      {3, "", std::string("abcdef")},
+  };
+  for (const TCase& c : cases) {
+    TMemoryStream s;
+    s.WriteBuffer("abcdef", 6);
+    s.SetPosition(c.position);
+    s.WriteBuffer(c.data.data(), static_cast<int64_t>(c.data.size()));
+    EXPECT_EQ(s.Bytes(), c.expected) << c.position << " " << c.data;
+    EXPECT_EQ(s.Position(), c.position + static_cast<int64_t>(c.data.size()));
+  }
+  // Many small appends keep every byte.
+  TMemoryStream grown;
+  std::string expected;
+  for (int i = 0; i < 5000; ++i) {
+    const std::string piece = std::to_string(i) + ",";
+    grown.WriteBuffer(piece.data(), static_cast<int64_t>(piece.size()));
+    expected += piece;
+  }
+  EXPECT_TRUE(grown.Bytes() == expected);
+}
+
 TEST(MemoryStream, WriteReadSeekResize) {
   TMemoryStream s;
   s.WriteBuffer("hello", 5);
