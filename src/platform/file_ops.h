@@ -39,6 +39,21 @@ bool RenameFileAndWait(const std::u16string& old_path, const std::u16string& new
 // first gets owner write permission). A failed copy leaves no destination.
 bool CopyFileOver(const std::u16string& source, const std::u16string& destination);
 
+// Gives source a second name, destination, replacing whatever file had that
+// name (a link planted there is removed, never followed): a hard link where
+// the file system allows one (linked true), otherwise a copy as CopyFileOver
+// makes (linked false). Either way destination then holds source's bytes; a
+// link shares them with source, so it suits only a reader that knows source
+// is never written in place. False (and no destination) when neither works.
+bool LinkOrCopyFile(const std::u16string& source, const std::u16string& destination, bool& linked);
+
+// Copies length bytes of source, from source_offset on, into the existing
+// file destination at destination_offset, inside the kernel where it can
+// (copy_file_range) and by reading and writing where it cannot. False when
+// a file cannot be opened, a write fails or source ends before length bytes.
+bool CopyFileBytes(const std::u16string& source, int64_t source_offset,
+                   const std::u16string& destination, int64_t destination_offset, int64_t length);
+
 // Removes a file (not a directory); false when it is still there.
 bool RemoveFile(const std::u16string& path);
 

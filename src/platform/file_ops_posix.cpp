@@ -7,7 +7,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <memory>
 #include <thread>
 
 #include "platform/native_path.h"
@@ -133,6 +135,74 @@ bool CopyFileOver(const std::u16string& source, const std::u16string& destinatio
   if (!CopyDescriptor(in.get(), out.get())) {
     unlink(to.c_str());
     return false;
+  }
+  return true;
+}
+
+bool LinkOrCopyFile(const std::u16string& source, const std::u16string& destination, bool& linked) {
+  linked = false;
+  const std::string from = NativePath(source);
+  const std::string to = NativePath(destination);
+  struct stat st;
+  if (stat(from.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  // Removing a name needs no permission on the file itself: a read-only
+  // leftover goes without touching the mode bits it may share with source.
+  if (unlink(to.c_str()) != 0 && errno != ENOENT) {
+    ClearFileAttributes(destination);
+    if (unlink(to.c_str()) != 0 && errno != ENOENT) return false;
+  }
+  if (link(from.c_str(), to.c_str()) == 0) {
+    linked = true;
+    return true;
+  }
+  // Another file system, links not supported or too many of them: a copy.
+  return CopyFileOver(source, destination);
+}
+
+bool CopyFileBytes(const std::u16string& source, int64_t source_offset,
+                   const std::u16string& destination, int64_t destination_offset, int64_t length) {
+  if (source_offset < 0 || destination_offset < 0 || length < 0) return false;
+  TFd in(open(NativePath(source).c_str(), O_RDONLY | O_CLOEXEC));
+  if (!in.ok()) return false;
+  TFd out(open(NativePath(destination).c_str(), O_WRONLY | O_CLOEXEC | O_NOFOLLOW));
+  if (!out.ok()) return false;
+  off_t in_at = source_offset, out_at = destination_offset;
+  int64_t left = length;
+  bool plain = false;
+  std::unique_ptr<char[]> buffer;
+  constexpr size_t kPlainChunk = 1 << 16;
+  while (left > 0) {
+    if (!plain) {
+      const ssize_t n =
+          copy_file_range(in.get(), &in_at, out.get(), &out_at, static_cast<size_t>(left), 0);
+      if (n > 0) {
+        left -= n;
+        continue;
+      }
+      if (n == 0) return false;  // source ended early
+      if (errno == EINTR) continue;
+      if (errno != EXDEV && errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP &&
+          errno != EPERM)
+        return false;
+      plain = true;
+      buffer.reset(new char[kPlainChunk]);
+    }
+    const ssize_t n = pread(in.get(), buffer.get(),
+                            static_cast<size_t>(std::min<int64_t>(left, kPlainChunk)), in_at);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    for (ssize_t done = 0; done < n;) {
+      const ssize_t w = pwrite(out.get(), buffer.get() + done, static_cast<size_t>(n - done),
+                               out_at + done);
+      if (w < 0) {
+        if (errno == EINTR) continue;
+        return false;
+      }
+      done += w;
+    }
+    in_at += n;
+    out_at += n;
+    left -= n;
   }
   return true;
 }

@@ -111,6 +111,14 @@ class TDownloadRun {
     return {u"LOGINKEY:" + login_key_, u"_FILENAME:" + server_file_name_};
   }
 
+  // The reference for reading. A second name of the target opens for
+  // reading only: a writing handle would keep the browser from starting
+  // (and fail while it runs).
+  TFileStream OpenReference() const {
+    return reference_is_link_ ? TFileStream::OpenRead(reference_file_)
+                              : TFileStream::OpenReadWriteShareRead(reference_file_);
+  }
+
   bool WaitForFreeTarget();
   bool AskFileInfo();
   bool PrepareReferenceFile();
@@ -138,10 +146,10 @@ class TDownloadRun {
   const std::u16string reference_file_;
   const TRunControl& run_;
 
+  bool reference_is_link_ = false;  // the reference is a second name of the target
   int32_t server_size_ = 0;
   std::u16string creation_time_text_, access_time_text_, write_time_text_;
   TMyStreams digests_;   // piece key -> piece digest
-  std::string buffer_;   // one chunk, for digests and local copies
   TMemoryStream answer_;  // one piece answer at a time
 };
 
@@ -162,7 +170,7 @@ bool TDownloadRun::Execute() {
 
   TFileStream new_file = TFileStream::Create(new_file_);
   std::optional<TFileStream> reference;
-  if (reuse_by_digest_) reference.emplace(TFileStream::OpenReadWriteShareRead(reference_file_));
+  if (reuse_by_digest_) reference.emplace(OpenReference());
   ShowStatus(kStatusDownloading);
   const int64_t pieces = (static_cast<int64_t>(server_size_) + piece_size_ - 1) / piece_size_;
   StartProgress(pieces);
@@ -205,7 +213,9 @@ bool TDownloadRun::AskFileInfo() {
 }
 
 bool TDownloadRun::PrepareReferenceFile() {
-  if (FileIsPresent(reference_file_)) {
+  if (FileIsPresent(reference_file_) && !RemoveFile(reference_file_)) {
+    // A leftover reference may be a second name of the target: its mode bits
+    // are only touched when removing it needs that.
     ClearFileAttributes(reference_file_);
     if (!RemoveFile(reference_file_)) return Fail(kCannotDelete + reference_file_);
   }
@@ -214,10 +224,13 @@ bool TDownloadRun::PrepareReferenceFile() {
     ClearFileAttributes(new_file_);
     if (!RenameFileAndWait(new_file_, reference_file_)) return Fail(kCannotRename + new_file_);
   } else if (FileIsPresent(target_file_)) {
-    // A private copy: whatever happens to the target meanwhile, the pieces
-    // confirmed by digest are copied from exactly the digested bytes.
-    // Without the old bytes the run still works.
-    CopyFileOver(target_file_, reference_file_);
+    // A second name of the old target: the target is only ever replaced by
+    // a rename (a new file), never written in place, so the reference keeps
+    // exactly the digested bytes until this run removes it. Where the file
+    // system has no links it is a private copy. Without the old bytes the
+    // run still works.
+    reference_is_link_ = false;
+    LinkOrCopyFile(target_file_, reference_file_, reference_is_link_);
   }
   return true;
 }
@@ -246,9 +259,8 @@ TPieceDigest DigestPiece(TFileStream& file, int64_t offset, int64_t piece_size) 
 }
 
 bool TDownloadRun::DigestReferenceFile() {
-  TFileStream reference = FileIsPresent(reference_file_)
-                              ? TFileStream::OpenReadWriteShareRead(reference_file_)
-                              : TFileStream::Create(reference_file_);
+  TFileStream reference = !FileIsPresent(reference_file_) ? TFileStream::Create(reference_file_)
+                                                           : OpenReference();
   ShowStatus(kStatusAnalysing);
   const int64_t size = reference.Size();
   StartProgress((size + piece_size_ - 1) / piece_size_);
@@ -344,14 +356,13 @@ bool TDownloadRun::FetchPiece(int64_t offset, int32_t length, TFileStream& new_f
 
 void TDownloadRun::CopyFromReference(TFileStream& reference, int64_t offset, int32_t length,
                                      TFileStream& new_file) {
-  buffer_.resize(kChunk);
-  reference.SetPosition(offset);
-  for (int64_t done = 0; done < length;) {
-    const int64_t n = reference.Read(buffer_.data(), std::min<int64_t>(kChunk, length - done));
-    if (n < 1) throw EUnexpected("reference file shorter than a confirmed piece");
-    new_file.WriteBuffer(buffer_.data(), n);
-    done += n;
-  }
+  // Inside the kernel where it can: the bytes do not pass through this
+  // process. The new file is written at its own position, which then moves
+  // past the piece as a write would move it.
+  const int64_t at = new_file.Position();
+  if (!CopyFileBytes(reference.Path(), offset, new_file.Path(), at, length))
+    throw EUnexpected("reference file shorter than a confirmed piece");
+  new_file.SetPosition(at + length);
 }
 
 bool TDownloadRun::Finish(TFileStream& new_file, std::optional<TFileStream>& reference) {

@@ -633,4 +633,27 @@ TEST_F(DownloadTest, ReadOnlyTargetServesAsReferenceWithoutReplace) {
   EXPECT_FALSE(SameBytes(ReadFileBytes(target_), content));
 }
 
+
+// The old browser serves as the reference under a second name. While it
+// runs it cannot be opened for writing, and a leftover second name of a
+// read-only browser is removed without making the browser writable.
+TEST_F(DownloadTest, RunningReadOnlyTargetServesAsReferenceWithoutReplace) {
+  TRunningProgram program(target_);
+  program.Start(30);
+  std::string content = ReadFileBytes(target_);
+  chmod(target_.c_str(), 0555);
+  ASSERT_EQ(link(target_.c_str(), ReferenceFile().c_str()), 0);  // left by a killed run
+  content[content.size() / 2] ^= 1;
+  Serve(content);
+  std::u16string error;
+  const bool ok = Download(error, {}, /*replace=*/false);
+  program.Stop();
+  ASSERT_TRUE(ok) << Narrow(error);
+  EXPECT_GE(Counters().digest_confirmed_pieces, 1u);
+  EXPECT_EQ(Counters().data_pieces, 1u);
+  EXPECT_TRUE(SameBytes(ReadFileBytes(NewFile()), content));
+  EXPECT_EQ(ModeOf(target_), 0555u);
+  EXPECT_FALSE(PathExists(ReferenceFile()));
+}
+
 }  // namespace

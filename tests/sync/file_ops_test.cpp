@@ -120,6 +120,81 @@ TEST(CopyFileOverTest, MissingSourceFails) {
   EXPECT_FALSE(PathExists(dir.File("dst")));
 }
 
+ino_t InodeOf(const std::string& path) {
+  struct stat st;
+  EXPECT_EQ(stat(path.c_str(), &st), 0) << path;
+  return st.st_ino;
+}
+
+TEST(LinkOrCopyFileTest, SecondNameOfTheSameFile) {
+  TTempDir dir;
+  const std::string content = ExecutableLikeBytes(70000);
+  WriteFileBytes(dir.File("src"), content);
+  chmod(dir.File("src").c_str(), 0555);
+  bool linked = false;
+  ASSERT_TRUE(LinkOrCopyFile(dir.WFile("src"), dir.WFile("ref"), linked));
+  EXPECT_TRUE(linked);
+  EXPECT_EQ(InodeOf(dir.File("ref")), InodeOf(dir.File("src")));
+  EXPECT_EQ(ReadFileBytes(dir.File("ref")), content);
+
+  // A leftover of that name (here the same link, read-only) is replaced
+  // without touching the mode bits it shares with the source.
+  ASSERT_TRUE(LinkOrCopyFile(dir.WFile("src"), dir.WFile("ref"), linked));
+  EXPECT_EQ(ModeOf(dir.File("src")), 0555u);
+  // Replacing a name never writes through a symbolic link planted there.
+  WriteFileBytes(dir.File("victim"), "keep me");
+  ASSERT_EQ(unlink(dir.File("ref").c_str()), 0);
+  ASSERT_EQ(symlink(dir.File("victim").c_str(), dir.File("ref").c_str()), 0);
+  ASSERT_TRUE(LinkOrCopyFile(dir.WFile("src"), dir.WFile("ref"), linked));
+  EXPECT_EQ(ReadFileBytes(dir.File("victim")), "keep me");
+  EXPECT_EQ(ReadFileBytes(dir.File("ref")), content);
+}
+
+TEST(LinkOrCopyFileTest, MissingSourceOrFolderFails) {
+  TTempDir dir;
+  bool linked = true;
+  EXPECT_FALSE(LinkOrCopyFile(dir.WFile("missing"), dir.WFile("ref"), linked));
+  EXPECT_FALSE(linked);
+  EXPECT_FALSE(PathExists(dir.File("ref")));
+  ASSERT_EQ(mkdir(dir.File("folder").c_str(), 0755), 0);
+  EXPECT_FALSE(LinkOrCopyFile(dir.WFile("folder"), dir.WFile("ref"), linked));
+  EXPECT_FALSE(PathExists(dir.File("ref")));
+}
+
+TEST(CopyFileBytesTest, CopiesARangeIntoPlace) {
+  TTempDir dir;
+  const std::string source = ExecutableLikeBytes(300000);
+  WriteFileBytes(dir.File("src"), source);
+  struct TCase {
+    int64_t from, to, length;
+  };
+  const TCase cases[] = {{0, 0, 300000}, {1000, 5, 200000}, {299999, 7, 1}, {5, 250000, 100000},
+                         {123, 0, 0}};
+  for (const TCase& c : cases) {
+    std::string expected(260000, 'd');
+    WriteFileBytes(dir.File("dst"), expected);
+    ASSERT_TRUE(CopyFileBytes(dir.WFile("src"), c.from, dir.WFile("dst"), c.to, c.length))
+        << c.from << " " << c.to << " " << c.length;
+    if (expected.size() < static_cast<size_t>(c.to + c.length))
+      expected.resize(static_cast<size_t>(c.to + c.length), '\0');
+    expected.replace(static_cast<size_t>(c.to), static_cast<size_t>(c.length),
+                     source.substr(static_cast<size_t>(c.from), static_cast<size_t>(c.length)));
+    EXPECT_TRUE(ReadFileBytes(dir.File("dst")) == expected)
+        << c.from << " " << c.to << " " << c.length;
+  }
+}
+
+TEST(CopyFileBytesTest, ShortSourceAndMissingFilesFail) {
+  TTempDir dir;
+  WriteFileBytes(dir.File("src"), std::string(1000, 's'));
+  WriteFileBytes(dir.File("dst"), "");
+  EXPECT_FALSE(CopyFileBytes(dir.WFile("src"), 500, dir.WFile("dst"), 0, 501));
+  EXPECT_FALSE(CopyFileBytes(dir.WFile("missing"), 0, dir.WFile("dst"), 0, 1));
+  EXPECT_FALSE(CopyFileBytes(dir.WFile("src"), 0, dir.WFile("missing"), 0, 1));
+  EXPECT_FALSE(PathExists(dir.File("missing")));
+  EXPECT_FALSE(CopyFileBytes(dir.WFile("src"), -1, dir.WFile("dst"), 0, 1));
+}
+
 TEST(FileTimesTest, SetTimesReadBackExactlyIn100NsUnits) {
   TTempDir dir;
   WriteFileBytes(dir.File("f"), "12345");
