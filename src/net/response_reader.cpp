@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <exception>
 #include <memory>
 #include <string>
@@ -9,7 +10,6 @@
 #include <thread>
 
 #include "pack/compression.h"
-#include "pack/my_streams.h"
 #include "pack/text_encodings.h"
 #include "platform/code_page.h"
 
@@ -20,7 +20,10 @@ const std::string kErrorMarker = "KVERR";
 // Room reserved at once for the body when its length is announced; a longer
 // body grows from there.
 constexpr int64_t kLargestReserve = 64 << 20;
-constexpr uint32_t kLargestRead = 4u << 20;
+// One read takes at most this much of what the transport holds; the rest
+// comes with the next turn of the loop. The read buffer is kept per thread,
+// so its size counts in the launcher's memory.
+constexpr uint32_t kLargestRead = 256u << 10;
 constexpr int kMaxRetries = 3;
 
 std::u16string Decimal(int64_t value) { return AsciiToWide(std::to_string(value)); }
@@ -35,6 +38,32 @@ bool ConnectionClosed(const TCheckConnectThread* worker) {
 }
 
 void Pause50ms() { std::this_thread::sleep_for(std::chrono::milliseconds(50)); }
+
+// Bytes in memory read as a stream, in place (the packed answer handed to
+// unpacking without moving it out of its kept buffer).
+class TBytesReader final : public TStream {
+ public:
+  explicit TBytesReader(std::string_view bytes) : bytes_(bytes) {}
+  int64_t Size() const override { return static_cast<int64_t>(bytes_.size()); }
+  int64_t Position() const override { return position_; }
+  void SetPosition(int64_t position) override {
+    if (position < 0) throw EStreamError("Stream position out of range");
+    position_ = position;
+  }
+  void SetSize(int64_t) override { throw EStreamError("Stream write error"); }
+  int64_t Read(void* buffer, int64_t count) override {
+    if (count <= 0 || position_ >= Size()) return 0;
+    const int64_t n = std::min(count, Size() - position_);
+    std::memcpy(buffer, bytes_.data() + position_, static_cast<size_t>(n));
+    position_ += n;
+    return n;
+  }
+  int64_t Write(const void*, int64_t) override { throw EStreamError("Stream write error"); }
+
+ private:
+  std::string_view bytes_;
+  int64_t position_ = 0;
+};
 
 std::u16string TooLargeText(int64_t size) {
   return u"接收主機回傳資料時，資料超過上限：" + Decimal(size) + u" > " + Decimal(kMaxAnswerBytes);
@@ -66,10 +95,62 @@ class TReadBuffer {
     return ok;
   }
   const char* Data() const { return bytes_.get(); }
+  void ReleaseAbove(uint32_t size) {
+    if (capacity_ <= size) return;
+    bytes_.reset();
+    capacity_ = 0;
+  }
 
  private:
   std::unique_ptr<char[]> bytes_;
   uint32_t capacity_ = 0;
+};
+
+// The memory of one answer being read: the read buffer and the packed body.
+// Kept per thread from one answer to the next (up to kKeptBytes each), so that
+// a download of many pieces does not take and return these blocks, and pay
+// the page faults, for every piece.
+constexpr size_t kKeptBytes = 2u << 20;
+
+struct TAnswerMemory {
+  TReadBuffer read_buffer;
+  std::string body;
+};
+
+class TAnswerMemoryLease {
+ public:
+  TAnswerMemoryLease() {
+    if (!Kept().busy) {
+      Kept().busy = true;
+      memory_ = &Kept().memory;
+    } else {
+      own_ = std::make_unique<TAnswerMemory>();
+      memory_ = own_.get();
+    }
+  }
+  ~TAnswerMemoryLease() {
+    if (own_) return;
+    memory_->body.clear();
+    if (memory_->body.capacity() > kKeptBytes) std::string().swap(memory_->body);
+    memory_->read_buffer.ReleaseAbove(kKeptBytes);
+    Kept().busy = false;
+  }
+  TAnswerMemoryLease(const TAnswerMemoryLease&) = delete;
+  TAnswerMemoryLease& operator=(const TAnswerMemoryLease&) = delete;
+
+  TAnswerMemory& operator*() const { return *memory_; }
+
+ private:
+  struct TKept {
+    TAnswerMemory memory;
+    bool busy = false;
+  };
+  static TKept& Kept() {
+    thread_local TKept kept;
+    return kept;
+  }
+  std::unique_ptr<TAnswerMemory> own_;
+  TAnswerMemory* memory_ = nullptr;
 };
 
 bool ReadAnswer(TTransportRequest* Request, TStream& Response, int32_t TimeLimit,
@@ -120,9 +201,10 @@ bool ReadAnswer(TTransportRequest* Request, TStream& Response, int32_t TimeLimit
   // Body phase.
   std::string prefix;
   // The packed answer after the marker, collected in one piece.
-  std::string body;
+  const TAnswerMemoryLease memory;
+  std::string& body = (*memory).body;
   body.reserve(static_cast<size_t>(std::min<int64_t>(length, kLargestReserve)));
-  TReadBuffer read_buffer;
+  TReadBuffer& read_buffer = (*memory).read_buffer;
   bool marker_found = false;
   bool prefix_seen = false;
   int retries = 0;
@@ -191,7 +273,7 @@ bool ReadAnswer(TTransportRequest* Request, TStream& Response, int32_t TimeLimit
     std::this_thread::yield();
   }
   if (!body.empty()) {
-    TMemoryStream payload(std::move(body));
+    TBytesReader payload(body);
     UnpackStream(payload, Response, nullptr, kMaxAnswerBytes);
     Response.SetPosition(0);
   }
