@@ -12,6 +12,7 @@
 #include "pack/compression.h"
 #include "pack/stream.h"
 #include "platform/http_transport.h"
+#include "support/test_support.h"
 
 namespace {
 
@@ -73,6 +74,37 @@ TEST_F(ResponseReaderTest, StopsRightAfterTheAnnouncedLength) {
   // The piece after the announced length was never asked for.
   ASSERT_EQ(request_.pieces.size(), 1u);
   EXPECT_EQ(request_.pieces.front().bytes, "bytes after the answer");
+}
+
+// Answers read one after another on one thread share kept memory: a long
+// answer, a damaged one and short ones leave nothing behind for the next.
+TEST(ResponseReaderSequenceTest, EachAnswerHoldsOnlyItsOwnBytes) {
+  const std::string big = ExecutableLikeBytes(700000);
+  struct TCase {
+    std::string payload;
+    bool damaged;
+  };
+  const TCase cases[] = {{big, false}, {"short", false}, {big.substr(0, 300000), true},
+                         {"RESULTOK", false}, {big.substr(1000, 400000), false}, {"x", false}};
+  for (const TCase& c : cases) {
+    TCheckConnectThread worker(nullptr);
+    TFakeRequest request;
+    request.worker = &worker;
+    std::string packed = TFaultServer::Packed(c.payload);
+    if (c.damaged) packed.replace(packed.size() / 2, 64, std::string(64, '\xff'));
+    const std::string rest = "KVSTART" + packed;
+    request.Add(Le32(static_cast<uint32_t>(rest.size())));
+    for (size_t at = 0; at < rest.size(); at += 100000) request.Add(rest.substr(at, 100000));
+    TMemoryStream response;
+    std::u16string error;
+    const bool ok = ReadServerResponse(&request, response, 0, &worker, error);
+    if (c.damaged) {
+      EXPECT_FALSE(ok);
+      continue;
+    }
+    ASSERT_TRUE(ok) << c.payload.size();
+    EXPECT_TRUE(response.Bytes() == c.payload) << c.payload.size();
+  }
 }
 
 TEST_F(ResponseReaderTest, LengthArrivingInSingleBytesIsCompletedBeforeUse) {
