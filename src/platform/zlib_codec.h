@@ -15,47 +15,41 @@ inline constexpr int kZlibOk = 0;
 inline constexpr int kZlibStreamEnd = 1;
 inline constexpr int kZlibNeedDict = 2;
 
-class TDeflater {
+// What deflating and inflating share: the stream in use and the windows
+// into the caller's buffers.
+class TZlibStream {
  public:
-  TDeflater();
-  ~TDeflater();
-  TDeflater(const TDeflater&) = delete;
-  TDeflater& operator=(const TDeflater&) = delete;
+  TZlibStream(const TZlibStream&) = delete;
+  TZlibStream& operator=(const TZlibStream&) = delete;
 
-  // deflate method, window bits 15, memory level 8, default strategy;
-  // level -1 is zlib's default (6).
-  int Start(int level);
   void SetInput(const char* data, size_t size);
   size_t InputLeft() const;
   void SetOutput(char* buffer, size_t size);
   size_t OutputLeft() const;
-  // One deflate call, without flushing or with the finish flag.
-  int Deflate(bool finish);
   void End();
 
- private:
   struct TState;
+
+ protected:
+  TZlibStream();
+  ~TZlibStream();
+
   std::unique_ptr<TState> state_;
 };
 
-class TInflater {
+class TDeflater : public TZlibStream {
  public:
-  TInflater();
-  ~TInflater();
-  TInflater(const TInflater&) = delete;
-  TInflater& operator=(const TInflater&) = delete;
+  // deflate method, window bits 15, memory level 8, default strategy;
+  // level -1 is zlib's default (6).
+  int Start(int level);
+  // One deflate call, without flushing or with the finish flag.
+  int Deflate(bool finish);
+};
 
+class TInflater : public TZlibStream {
+ public:
   // Window bits 15: expects the zlib header.
   int Start();
-  void SetInput(const char* data, size_t size);
-  size_t InputLeft() const;
-  void SetOutput(char* buffer, size_t size);
-  size_t OutputLeft() const;
   // One inflate call without flushing.
   int Inflate();
-  void End();
-
- private:
-  struct TState;
-  std::unique_ptr<TState> state_;
 };
