@@ -1,13 +1,10 @@
 #include "ui/start_sequence.h"
 
-#include <filesystem>
 #include <limits>
-#include <system_error>
 #include <vector>
 
 #include "app/launch_params.h"
 #include "net/command_calls.h"
-#include "platform/native_path.h"
 #include "sync/download_server_file.h"
 #include "ui/launch_string.h"
 #include "ui/special_folders.h"
@@ -34,20 +31,6 @@ bool ReadDecimal(const std::u16string& text, int32_t& value) {
   if (number > std::numeric_limits<int32_t>::max()) return false;
   value = static_cast<int32_t>(number);
   return true;
-}
-
-// A downloaded file carries no execute permission of its own: the browser
-// gets it for whoever may read it, so that it can be started.
-void AllowExecution(const std::u16string& path) {
-  namespace fs = std::filesystem;
-  std::error_code error;
-  const fs::perms current = fs::status(NativePath(path), error).permissions();
-  if (error) return;
-  fs::perms execute = fs::perms::none;
-  if ((current & fs::perms::owner_read) != fs::perms::none) execute |= fs::perms::owner_exec;
-  if ((current & fs::perms::group_read) != fs::perms::none) execute |= fs::perms::group_exec;
-  if ((current & fs::perms::others_read) != fs::perms::none) execute |= fs::perms::others_exec;
-  fs::permissions(NativePath(path), execute, fs::perm_options::add, error);
 }
 
 }  // namespace
@@ -136,7 +119,6 @@ TStartResult TntButton1Click(TStartFrontEnd& front) {
     return result;
   }
 
-  AllowExecution(browser_path);
   if (StartProgram(browser_path, launch_string, 1) != 0) {
     result.outcome = TStartOutcome::kBrowserStarted;
     front.Close();
